@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds and runs every test: a Release build, an AddressSanitizer+UBSan
+# build, a ThreadSanitizer build of the threaded layers, and a short run of every fuzz harness.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+
+echo "== Release"
+bash scripts/build.sh build -DCMAKE_BUILD_TYPE=Release
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== AddressSanitizer + UBSan"
+bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_SANITIZE=address
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE 'tsan-only'
+
+echo "== ThreadSanitizer (threaded layers)"
+bash scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_SANITIZE=thread -DZV_GUI=OFF
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L 'common|platform|net|engine'
+
+if [ -n "$(ls fuzz/*.cpp 2>/dev/null)" ]; then
+  echo "== Fuzz harnesses (short runs)"
+  bash scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_FUZZ=ON \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  for h in build-fuzz/bin/fuzz_*; do
+    name=$(basename "$h")
+    corpus=fuzz/corpus/${name#fuzz_}
+    args=()
+    [ -d "$corpus" ] && args+=("$corpus")
+    "$h" -max_total_time="${FUZZ_SECONDS:-20}" -rss_limit_mb=2048 -timeout=10 "${args[@]}" 2>&1 | tail -2
+  done
+fi

@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "common/clMessagePump.h"
+#include "common/clStringsUtils.h"
+#include "common/clTranslator.h"
+
+TEST(Translator, RoundTripsThroughNamedCharSets) {
+  const std::string text = "Привет, мир";
+  std::string cp1251 = TclTranslator::GetBytes(text, "windows-1251");
+  EXPECT_EQ(cp1251.size(), 11u);
+  EXPECT_EQ(TclTranslator::GetString(cp1251, "windows-1251"), text);
+
+  const std::string chinese = "视频下载";
+  std::string gbk = TclTranslator::GetBytes(chinese, "GBK");
+  EXPECT_EQ(gbk, "\xCA\xD3\xC6\xB5\xCF\xC2\xD4\xD8");
+  EXPECT_EQ(TclTranslator::GetString(gbk, "gbk"), chinese);
+  EXPECT_EQ(TclTranslator::GetBytes(chinese, "utf-8"), chinese);
+}
+
+TEST(Translator, ReplacesWhatACharSetCannotHold) {
+  EXPECT_EQ(TclTranslator::GetBytes("a视b", "us-ascii"), "a?b");
+  EXPECT_EQ(TclTranslator::GetString("a\xFF" "b", "utf-8"), "a\xEF\xBF\xBD" "b");
+}
+
+TEST(Translator, EmptyAndUnknownNamesUseTheDefault) {
+  EXPECT_FALSE(TclTranslator::IsKnownCharSet("no-such-set"));
+  EXPECT_EQ(TclTranslator::GetBytes("abc", ""), "abc");
+  EXPECT_EQ(TclTranslator::GetBytes("abc", "no-such-set"), "abc");
+}
+
+TEST(StringsUtils, LoadsLinesInACharSetAndSavesWithCrLf) {
+  TMemoryStream source(TclTranslator::GetBytes("один\r\nдва\nтри\rчетыре\n", "windows-1251"));
+  TStrings lines;
+  TclStringsUtils::LoadStrings(source, lines, "windows-1251");
+  EXPECT_EQ(lines, (TStrings{"один", "два", "три", "четыре"}));
+
+  TMemoryStream out;
+  TclStringsUtils::SaveStrings({"a", "б"}, out, "utf-8");
+  EXPECT_EQ(out.Data(), "a\r\nб\r\n");
+}
+
+TEST(MessagePump, PostedMessagesRunOnTheOwnerThread) {
+  auto pump = TclMessagePump::CurrentShared();
+  std::thread::id ranOn;
+  std::thread poster([&] { pump->Post([&] { ranOn = std::this_thread::get_id(); }); });
+  poster.join();
+  EXPECT_EQ(pump->ProcessMessages(), 1u);
+  EXPECT_EQ(ranOn, std::this_thread::get_id());
+}
+
+TEST(MessagePump, SendWaitsUntilTheOwnerHandledIt) {
+  auto pump = TclMessagePump::CurrentShared();
+  std::atomic<bool> sent{false};
+  int value = 0;
+  std::thread sender([&] {
+    EXPECT_TRUE(pump->Send([&] { value = 42; }));
+    sent = true;
+  });
+  while (!sent) pump->ProcessPendingEvents();
+  sender.join();
+  EXPECT_EQ(value, 42);
+}
+
+TEST(MessagePump, SendToAnEndedThreadReturnsFalse) {
+  std::shared_ptr<TclMessagePump> other;
+  std::thread([&] { other = TclMessagePump::CurrentShared(); }).join();
+  EXPECT_FALSE(other->Send([] {}));
+  EXPECT_FALSE(other->Post([] {}));
+}

@@ -1,0 +1,55 @@
+#pragma once
+// Helpers shared by the test programs: scratch folders and child processes (fixture servers).
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zvtest {
+
+std::string SourceDir();  // the source tree
+std::string BinDir();     // build/bin
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return FPath; }
+  std::string File(const std::string& aName) const { return FPath + "/" + aName; }
+
+private:
+  std::string FPath;
+};
+
+std::string ReadFile(const std::string& aPath);
+void WriteFile(const std::string& aPath, const std::string& aData);
+
+// A child process with its standard output on a pipe; killed (SIGTERM, then SIGKILL) and reaped
+// on destruction. Fixture servers print a first line (e.g. their port) once they listen.
+class ChildProcess {
+public:
+  explicit ChildProcess(const std::vector<std::string>& aArgs);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  // Next line of standard output; throws after aTimeoutMs without one.
+  std::string ReadLine(int aTimeoutMs = 20000);
+  // Waits for the exit and returns the exit status (-1 when killed by a signal).
+  int Wait();
+  int Pid() const { return FPid; }
+
+private:
+  int FPid = -1;
+  int FOut = -1;
+  std::string FBuffer;
+  bool FReaped = false;
+};
+
+// Starts a python fixture from tests/fixtures with arguments and returns the process after its
+// first output line, which is stored in aFirstLine.
+std::unique_ptr<ChildProcess> StartFixture(const std::string& aScript, const std::vector<std::string>& aArgs,
+                                           std::string& aFirstLine);
+
+}  // namespace zvtest
