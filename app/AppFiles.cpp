@@ -1,0 +1,39 @@
+#include "app/AppFiles.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+bool FileExists(const std::string& aPath) {
+  struct stat info;
+  return stat(aPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool RenameFileNoReplace(const std::string& aFrom, const std::string& aTo) {
+  if (renameat2(AT_FDCWD, aFrom.c_str(), AT_FDCWD, aTo.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // File systems without the no-replace rename still refuse to link over an existing name.
+  if (link(aFrom.c_str(), aTo.c_str()) != 0) return false;
+  unlink(aFrom.c_str());
+  return true;
+}
+
+bool WriteNewFile(const std::string& aPath, const std::string& aData, bool aExecutable) {
+  std::string temporary = aPath + ".XXXXXX";
+  int fd = mkstemp(temporary.data());
+  if (fd < 0) return false;
+  bool written = fchmod(fd, aExecutable ? 0755 : 0644) == 0;
+  for (size_t done = 0; written && done < aData.size();) {
+    ssize_t n = write(fd, aData.data() + done, aData.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    written = n > 0;
+    if (written) done += static_cast<size_t>(n);
+  }
+  written = close(fd) == 0 && written;
+  if (written && RenameFileNoReplace(temporary, aPath)) return true;
+  unlink(temporary.c_str());
+  return false;
+}

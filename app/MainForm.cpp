@@ -1,0 +1,88 @@
+#include "app/MainForm.h"
+
+#include "app/AppFiles.h"
+
+namespace {
+
+// The product's download page, shown in the hint line under the listing.
+constexpr const char* kUpdateAddress = "https://zentavo-downloader.github.io/download";
+
+constexpr const char* kBinderNotWritten = "Flv合并程序释放失败，下载的分段视频将无法自动合并！";
+constexpr const char* kBinderMissing = "软件在启动时不能正常释放Flv合并程序，分段视频无法自动合并！";
+
+}  // namespace
+
+TForm1::TForm1(TAppPlatform& aPlatform)
+    : TControl("Form1", "Zentavo视频下载工具 v2.9"),
+      tmr1(aPlatform, 1000),
+      tmr2(aPlatform, 1000),
+      tmr3(aPlatform, 500),
+      FPlatform(aPlatform) {
+  edt2.SetReadOnly(true);
+  cbb4.SetItems({"1080p", "720p", "480p", "360p"});
+  cbb4.SetItemIndex(0);
+  cbb4.SetHint("先设置后“解析”，解析得到的清晰度不一定和设置一样，要看视频有没有这个分辨率。");
+  chk1.SetChecked(true);
+  lv2.SetPopupMenu(&pm1);
+  edt3.SetReadOnly(true);
+  edt3.SetText(std::string("按Ctrl键可多选，下载过程支持断点续传，软件更新地址：") + kUpdateAddress + "      【请勿商用】");
+
+  cbb1.SetItems({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "15", "20"});
+  cbb1.SetItemIndex(2);
+  cbb2.SetItems({"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"});
+  cbb2.SetItemIndex(4);
+  cbb3.SetItems({"偏低（下载线程在系统中优先权限低，先给其它线程让道）", "正常（下载线程在系统中由系统正常调度）",
+                 "最高（下载线程在系统中优先权限最高，系统内核级别）"});
+  cbb3.SetItemIndex(1);
+  chk3.SetChecked(true);
+  chk3.OnClick = [this](TCheckBox* aSender) { chk3Click(aSender); };
+  lv1.SetPopupMenu(&pm2);
+
+  chk2.SetChecked(true);
+  lv5.SetPopupMenu(&pm3);
+
+  pnl6.SetVisible(false);
+  img1.SetHint("点击二维码关闭捐助窗口");
+}
+
+void TForm1::SetSaveFolder(const std::string& aValue) {
+  FSaveFolder = aValue;
+  edt2.SetText(aValue);
+}
+
+std::string TForm1::AppFolder() {
+  std::string folder = FPlatform.ExecutableFolder();
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+bool TForm1::BinderFilesPresent() {
+  return FileExists(AppFolder() + BinderProgram) && FileExists(AppFolder() + BinderLibrary);
+}
+
+void TForm1::FormCreate() {
+  SetSaveFolder(AppFolder());
+
+  // The binder files are written only where missing: a copy already there is never replaced.
+  struct TBinderFile {
+    const char* Resource;
+    const char* FileName;
+    bool Executable;
+  };
+  for (const auto& file : {TBinderFile{"flvexe", BinderProgram, true}, TBinderFile{"flvdll", BinderLibrary, false}}) {
+    std::string path = AppFolder() + file.FileName;
+    std::string data;
+    if (!FileExists(path) && FPlatform.LoadResource(file.Resource, data)) WriteNewFile(path, data, file.Executable);
+  }
+  if (!BinderFilesPresent()) {
+    chk3.SetChecked(false);
+    FPlatform.ShowMessage(kBinderNotWritten);
+  }
+}
+
+void TForm1::chk3Click(TCheckBox* Sender) {
+  if (chk3.Checked() && !BinderFilesPresent()) {
+    chk3.SetChecked(false);
+    FPlatform.ShowMessage(kBinderMissing);
+  }
+}

@@ -1,0 +1,105 @@
+#pragma once
+// The main window model: the three tabs' controls with their captions and defaults, the status
+// area, the donation panel, the context menus, the timers and the application's state. The
+// handlers of each workflow live in units of their own; this one holds start-up.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "app/AppPlatform.h"
+#include "app/Controls.h"
+
+class TForm1 : public TControl {
+public:
+  static constexpr const char* ApplicationTitle = "Zentavo视频下载工具";
+  static constexpr const char* BinderProgram = "FlvBind.exe";
+  static constexpr const char* BinderLibrary = "FLVLib.dll";
+  static constexpr int Width = 780;
+  static constexpr int Height = 560;
+
+  explicit TForm1(TAppPlatform& aPlatform);
+
+  TAppPlatform& Platform() { return FPlatform; }
+
+  // Start-up: the save folder, the download limits, the binder files written out of the program.
+  void FormCreate();
+  void chk3Click(TCheckBox* Sender);
+
+  // Always ends with the path separator; edt2 shows it.
+  const std::string& SaveFolder() const { return FSaveFolder; }
+  void SetSaveFolder(const std::string& aValue);
+
+  // Application state, touched on the UI thread only (Closing is also read by the merge worker).
+  int PageKind = 0;  // kind of the page listed last: 0 none, 1 ordinary video page, 2 episode list
+  int RunningCount = 0;
+  int64_t BytesThisSecond = 0;
+  std::atomic<bool> Closing{false};
+  bool XmlStoppedByLimit = false;
+
+  // Status area above the tabs, and the donation link beside them.
+  TLabel lbl3{"lbl3"};
+  TLabel DownSpeed{"DownSpeed"};
+  TLabel lbl7{"lbl7", "捐助"};
+
+  // Listing tab.
+  TControl ts1{"ts1", "〖  解析  flv〗"};
+  TEdit edt1{"edt1", "视频地址："};
+  TButton btn1{"btn1", "解析"};
+  TEdit edt2{"edt2", "保存位置："};
+  TButton btn2{"btn2", "浏览"};
+  TComboBox cbb4{"cbb4", "优先解析"};
+  TCheckBox chk1{"chk1", "下载时添加序号"};
+  TCheckBox chk4{"chk4", "文件名用序号代替"};
+  TListView lv2{"lv2", {{"№", 50}, {"文件名称", 470}, {"Cid", 0}, {"URL", 0}, {"清晰度", 90}, {"视频个数", 90}}, true};
+  TEdit edt3{"edt3"};
+  TMenuItem N1{"N1", "下载选中的视频"};
+  TMenuItem N2{"N2", "下载全部视频"};
+  TMenuItem N9{"N9", "下载选中视频的弹幕（XML）"};
+  TMenuItem XML1{"XML1", "下载全部视频的弹幕（XML）"};
+  TPopupMenu pm1{"pm1", {&N1, &N2, &N9, &XML1}};
+
+  // Download tab.
+  TControl ts2{"ts2", "视频下载管理"};
+  TComboBox cbb1{"cbb1", "同时下载的最大任务数："};
+  TComboBox cbb2{"cbb2", "每个任务线程数："};
+  TComboBox cbb3{"cbb3", "优先等级："};
+  TCheckBox chk3{"chk3", "分段视频下载后自动合并"};
+  TListView lv1{"lv1", {{"≡", 30}, {"文件名称", 400}, {"大小", 90}, {"进度", 90}, {"速度", 110}}, true};
+  TMenuItem N3{"N3", "开始"};
+  TMenuItem N4{"N4", "暂停"};
+  TMenuItem N5{"N5", "全部开始"};
+  TMenuItem N6{"N6", "全部暂停"};
+  TMenuItem N7{"N7", "删除"};
+  TMenuItem N8{"N8", "全部清空"};
+  TPopupMenu pm2{"pm2", {&N3, &N4, &N5, &N6, &N7, &N8}};
+  TListView lv3{"lv3", {{"视频名称", 600}, {"路径", 0}, {"视频个数", 0}, {"状态", 120}}, false, "正在合并的视频："};
+
+  // Comment tab.
+  TControl ts3{"ts3", "XML弹幕下载管理"};
+  TButton btn4{"btn4", "全部开始下载"};
+  TButton btn5{"btn5", "全部停止下载"};
+  TButton btn3{"btn3", "清空下载列表"};
+  TCheckBox chk2{"chk2", "受限制后全部停止下载"};
+  TLabel lbl8{"lbl8", "连续下载XML弹幕过多时会触发安全风控策略，一但触发官网就拒绝下载弹幕，可以等待10分钟以后再重试！"};
+  TListView lv4{"lv4", {{"№", 50}, {"文件名称", 560}, {"状态", 120}}, false};
+  TListView lv5{"lv5", {{"文件名称", 300}, {"保存位置", 430}}, false, "已经下载完成的XML弹幕："};
+  TMenuItem N11{"N11", "清空列表"};
+  TPopupMenu pm3{"pm3", {&N11}};
+
+  // Donation panel, hidden until "捐助" is clicked.
+  TPanel pnl6{"pnl6", (Width - 320) / 2, 90, 320, 400};
+  TImage img1{"img1"};
+  TLabel lbl9{"lbl9", "捐助是自愿的，表示对本工具的支持；在捐助前需要知道软件可能不会一直更新。"};
+
+  // Speed tick of the video downloads, start of the next merge, stop of the comment downloads.
+  TTimer tmr1;
+  TTimer tmr2;
+  TTimer tmr3;
+
+private:
+  std::string AppFolder();
+  bool BinderFilesPresent();
+
+  TAppPlatform& FPlatform;
+  std::string FSaveFolder;
+};
