@@ -1,0 +1,58 @@
+#include "flvbind/FileReadAble.h"
+
+#include "flvbind/BigEndian.h"
+#include "flvbind/FlvErrors.h"
+
+namespace {
+// Larger than stdio's default so that tag headers and small tags come from few system reads.
+constexpr size_t cReadBufferSize = 256 * 1024;
+}
+
+std::unique_ptr<FileReadAble> FileReadAble::Open(const std::string& aPath) {
+  FILE* stream = std::fopen(aPath.c_str(), "rb");
+  if (!stream) return nullptr;
+  std::unique_ptr<FileReadAble> reader(new FileReadAble(stream));
+  try {
+    reader->FSize = reader->Seek(0, SEEK_END);
+    reader->Seek(0, SEEK_SET);
+  } catch (const EclFlvFileError&) {
+    return nullptr;  // not seekable: a pipe or a folder
+  }
+  return reader;
+}
+
+FileReadAble::FileReadAble(FILE* aStream) : FStream(aStream) { std::setvbuf(FStream, nullptr, _IOFBF, cReadBufferSize); }
+
+FileReadAble::~FileReadAble() { std::fclose(FStream); }
+
+int64_t FileReadAble::Tell() {
+  off_t pos = ftello(FStream);
+  if (pos < 0) throw EclFlvFileError("fseek error", fecSeek);
+  return pos;
+}
+
+int64_t FileReadAble::Seek(int64_t aOffset, int aOrigin) {
+  static_assert(sizeof(off_t) == 8, "64-bit file positions");
+  if (fseeko(FStream, aOffset, aOrigin) != 0) throw EclFlvFileError("fseek error", fecSeek);
+  return Tell();
+}
+
+void FileReadAble::Read(void* aBuffer, int64_t aCount) {
+  if (std::ferror(FStream)) throw EclFlvFileError("ferror", fecIoError);
+  if (std::feof(FStream)) throw EclFlvFileError("feof", fecEndOfData);
+  size_t got = std::fread(aBuffer, 1, static_cast<size_t>(aCount), FStream);
+  if (std::ferror(FStream)) throw EclFlvFileError("ferror", fecIoError);
+  if (got < static_cast<size_t>(aCount)) throw EclFlvFileError("feof", fecEndOfData);
+}
+
+uint8_t FileReadAble::ReadByte() {
+  uint8_t b;
+  Read(&b, 1);
+  return b;
+}
+
+uint32_t FileReadAble::ReadUInt(int aBytes) {
+  uint8_t b[4];
+  Read(b, aBytes);
+  return static_cast<uint32_t>(GetBigEndian(b, aBytes));
+}

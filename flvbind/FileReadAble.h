@@ -1,0 +1,33 @@
+#pragma once
+// A readable FLV file: a buffered standard I/O stream with the size measured once at opening.
+// Positions are 64-bit, so files of 2 GiB and more read like any other.
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "flvbind/FLVLib.h"
+
+struct FileReadAble {
+public:
+  // Null when the file cannot be opened for reading.
+  static std::unique_ptr<FileReadAble> Open(const std::string& aPath);
+  ~FileReadAble();
+  FileReadAble(const FileReadAble&) = delete;
+  FileReadAble& operator=(const FileReadAble&) = delete;
+
+  int64_t Size() const { return FSize; }
+  int64_t Tell();
+  // aOrigin: 0 from the start, 1 from the current position, 2 from the end; returns the new position.
+  int64_t Seek(int64_t aOffset, int aOrigin);
+  // Delivers exactly aCount bytes or raises EclFlvFileError ("feof" or "ferror").
+  void Read(void* aBuffer, int64_t aCount);
+  uint8_t ReadByte();
+  // Big-endian unsigned integer of aBytes (1..4) bytes.
+  uint32_t ReadUInt(int aBytes);
+
+private:
+  explicit FileReadAble(FILE* aStream);
+  FILE* FStream;
+  int64_t FSize = 0;
+};
