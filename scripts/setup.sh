@@ -12,6 +12,7 @@ packages=(
   qt6-base-dev libgl-dev
   libkrb5-dev gss-ntlmssp
   python3 ffmpeg
+  dante-server microsocks
   xvfb xauth x11-apps imagemagick fonts-noto-cjk
 )
 missing=()

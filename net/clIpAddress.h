@@ -1,0 +1,136 @@
+#pragma once
+// IP address objects and host name resolution.
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/clSocketWait.h"
+
+// Address families as the transport numbers them (0 when no socket is open).
+constexpr int32_t clAfUnspec = 0;
+constexpr int32_t clAfInet = 2;
+constexpr int32_t clAfInet6 = 23;
+
+// The native family (AF_INET/AF_INET6) of one of the numbers above, or -1.
+int NativeAddressFamily(int32_t aAddressFamily);
+
+class TclIPAddress {
+public:
+  virtual ~TclIPAddress() = default;
+
+  virtual bool GetIsIpV6() const = 0;
+  virtual const sockaddr* GetAddress() const = 0;
+  virtual int32_t GetAddressFamily() const = 0;
+  virtual socklen_t GetAddressLength() const = 0;
+  virtual int32_t GetPort() const = 0;
+  virtual void Clear() = 0;
+  virtual bool Parse(const std::string& aHost) = 0;
+  virtual void None(int32_t aAddressFamily) = 0;
+  virtual void Any(int32_t aAddressFamily) = 0;
+  // Negative ports (and ports beyond 65535) raise -3 "Invalid port number".
+  virtual void SetPort(int32_t aValue) = 0;
+  virtual std::string ToString() const = 0;
+
+  // The address written in aHost, or -2 "Invalid host address".
+  static std::unique_ptr<TclIPAddress> CreateIpAddress(const std::string& aHost);
+  // The all-zero address of IPv4 (2) or IPv6 (23); other families raise -7.
+  static std::unique_ptr<TclIPAddress> CreateNone(int32_t aAddressFamily);
+  static std::unique_ptr<TclIPAddress> CreateAny(int32_t aAddressFamily);
+  // Whether the text is an IPv6 or IPv4 address.
+  static bool IsHostIP(const std::string& aHost);
+  // Text of a native socket address (IPv4 dotted, IPv6 in the transport's own form).
+  static std::string AddressToString(const sockaddr* aAddress);
+};
+
+class TclIPAddress4 : public TclIPAddress {
+public:
+  TclIPAddress4();
+  bool GetIsIpV6() const override { return false; }
+  const sockaddr* GetAddress() const override { return reinterpret_cast<const sockaddr*>(&FSockAddr); }
+  int32_t GetAddressFamily() const override { return clAfInet; }
+  socklen_t GetAddressLength() const override { return sizeof FSockAddr; }
+  int32_t GetPort() const override;
+  void Clear() override;
+  bool Parse(const std::string& aHost) override;
+  void None(int32_t aAddressFamily) override;
+  void Any(int32_t aAddressFamily) override;
+  void SetPort(int32_t aValue) override;
+  std::string ToString() const override;
+
+  // Addresses of the private-use ranges 10/8, 172.16/12 and 192.168/16.
+  static bool IsPrivateUseIP(const std::string& aHost);
+
+private:
+  sockaddr_in FSockAddr;
+};
+
+// An address read by the numeric address lookup: IPv6, or IPv4 written as such.
+class TclIPAddress6 : public TclIPAddress {
+public:
+  TclIPAddress6();
+  bool GetIsIpV6() const override;
+  const sockaddr* GetAddress() const override { return reinterpret_cast<const sockaddr*>(&FAddr); }
+  int32_t GetAddressFamily() const override;
+  socklen_t GetAddressLength() const override { return FLength; }
+  int32_t GetPort() const override;
+  void Clear() override;
+  bool Parse(const std::string& aHost) override;
+  void None(int32_t aAddressFamily) override;
+  void Any(int32_t aAddressFamily) override;
+  void SetPort(int32_t aValue) override;
+  std::string ToString() const override;
+
+  // IPv6 text: eight upper-case hexadecimal groups; the first run of two or more zero groups is
+  // written "::", later zero groups "0".
+  static std::string FormatIpV6(const in6_addr& aAddress);
+
+private:
+  sockaddr_storage FAddr;
+  socklen_t FLength = 0;
+};
+
+using TStrings = std::vector<std::string>;
+
+// Host name resolution. GetIPAddress and GetIPAddressList use the address-information lookup.
+class TclHostResolver {
+public:
+  virtual ~TclHostResolver() = default;
+  // The address text for a host; an address text comes back unchanged, without a lookup.
+  static std::string GetIPAddress(const std::string& aHostName);
+  static void GetIPAddressList(const std::string& aHostName, TStrings& aList);
+  // The local host name, empty on failure.
+  static std::string GetLocalHost();
+
+  virtual std::string Resolve(const std::string& aHostName) = 0;
+  virtual void ResolveList(const std::string& aHostName, TStrings& aList) = 0;
+};
+
+// getaddrinfo: the first IPv4 result, else the first result of any family.
+class TclHostResolver6 : public TclHostResolver {
+public:
+  std::string Resolve(const std::string& aHostName) override;
+  void ResolveList(const std::string& aHostName, TStrings& aList) override;
+};
+
+// IPv4-only lookup run on a helper thread and waited for with the socket wait (serving the
+// thread's messages); Abort from another thread ends a running lookup at once.
+class TclHostResolver4 : public TclHostResolver {
+public:
+  std::string Resolve(const std::string& aHostName) override;
+  void ResolveList(const std::string& aHostName, TStrings& aList) override;
+  void Abort();
+  // Milliseconds a lookup may stay silent; 5000 by default.
+  void SetTimeOut(int32_t aTimeOut) { FTimeOut = aTimeOut; }
+
+private:
+  std::vector<in_addr> Lookup(const std::string& aHostName);
+
+  TclWaitEvent FAbortSignal;
+  std::atomic<bool> FIsAborted{false};
+  int32_t FTimeOut = 5000;
+};
