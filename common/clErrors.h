@@ -14,3 +14,10 @@ public:
 private:
   int32_t FErrorCode;
 };
+
+// A programming error that the component set refuses instead of acting on (a missing owner or
+// destination, a header line that would carry a line break onto the wire).
+class EclAssertionError : public EclError {
+public:
+  explicit EclAssertionError(const std::string& aMessage) : EclError(aMessage, -1) {}
+};

@@ -40,3 +40,32 @@ void TclStringsUtils::SaveStrings(const TStrings& aList, TStream& aDestination, 
   std::string bytes = TclTranslator::GetBytes(GetText(aList), aCharSet);
   aDestination.WriteBuffer(bytes.data(), int64_t(bytes.size()));
 }
+
+namespace {
+bool IsTrimmed(char aChar) { return static_cast<unsigned char>(aChar) <= ' '; }
+}  // namespace
+
+std::string TclStringsUtils::Trim(const std::string& aText) {
+  size_t start = 0;
+  while (start < aText.size() && IsTrimmed(aText[start])) ++start;
+  size_t end = aText.size();
+  while (end > start && IsTrimmed(aText[end - 1])) --end;
+  return aText.substr(start, end - start);
+}
+
+std::string TclStringsUtils::TrimRight(const std::string& aText) {
+  size_t end = aText.size();
+  while (end > 0 && IsTrimmed(aText[end - 1])) --end;
+  return aText.substr(0, end);
+}
+
+std::string TclStringsUtils::LowerCase(const std::string& aText) {
+  std::string result = aText;
+  for (char& c : result)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return result;
+}
+
+bool TclStringsUtils::SameText(const std::string& aLeft, const std::string& aRight) {
+  return aLeft.size() == aRight.size() && LowerCase(aLeft) == LowerCase(aRight);
+}

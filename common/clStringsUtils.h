@@ -17,4 +17,11 @@ public:
   // The lines joined by CR LF, each followed by one (the list's text form).
   static std::string GetText(const TStrings& aList);
   static void SetText(TStrings& aList, const std::string& aText);
+  // Text without leading and trailing white space and control characters (bytes up to space).
+  static std::string Trim(const std::string& aText);
+  static std::string TrimRight(const std::string& aText);
+  // ASCII letters lower-cased; other bytes (UTF-8 included) unchanged.
+  static std::string LowerCase(const std::string& aText);
+  // Equal ignoring the case of ASCII letters.
+  static bool SameText(const std::string& aLeft, const std::string& aRight);
 };
