@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -70,15 +71,15 @@ void SetTagTime(FlvTagRecord& aTag, uint32_t aTime) {
   aTag.rawBuffer[7] = static_cast<uint8_t>(aTime >> 24);
 }
 
-// Copies the audio and video tags of one source, shifted by aOffset, then moves aOffset on by the
-// source's last tag time. False when a write failed.
+// Copies the audio and video tags of one source, shifted by aOffset, then moves aOffset on to the
+// source's end. The end is its latest tag time, which is its last tag's in a file ordered by time;
+// muxers may close a file with an earlier tag (an H.264 end of sequence), and taking that one
+// would make the other stream's next times go back. False when a write failed.
 bool CopySource(FileReadAble* aReader, FileWriteAble* aWriter, uint32_t& aOffset) {
   FlvTagRecord tag{};
-  bool any = false;
-  uint32_t last = 0;
+  uint32_t end = 0;
   while (Flv_ReadTag(aReader, 1, &tag)) {
-    any = true;
-    last = tag.timestamp;
+    end = std::max(end, tag.timestamp);
     bool written = true;
     if (tag.type == FLV_TAG_AUDIO || tag.type == FLV_TAG_VIDEO) {
       SetTagTime(tag, tag.timestamp + aOffset);
@@ -87,13 +88,15 @@ bool CopySource(FileReadAble* aReader, FileWriteAble* aWriter, uint32_t& aOffset
     Flv_FreeTag(&tag);
     if (!written) return false;
   }
-  if (any) aOffset += last;
+  aOffset += end;
   return true;
 }
 
 int ReportWriteFailure(const char* aOutput, TWriter& aWriter) {
   aWriter.reset();
-  ::unlink(aOutput);  // an incomplete join must not pass for a finished one
+  // An incomplete join must not pass for a finished one (devices are left alone).
+  struct stat st;
+  if (::stat(aOutput, &st) == 0 && S_ISREG(st.st_mode)) ::unlink(aOutput);
   std::fprintf(stderr, "Can't write to output file %s, is the disk full ?\n", aOutput);
   return bcWriteFailed;
 }
