@@ -13,7 +13,7 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== AddressSanitizer + UBSan"
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_SANITIZE=address
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE 'tsan-only'
 
 echo "== ThreadSanitizer (threaded layers)"

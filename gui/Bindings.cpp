@@ -1,0 +1,239 @@
+#include "gui/Bindings.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSignalBlocker>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <functional>
+
+#include "app/Controls.h"
+
+namespace {
+
+QString Q(const std::string& aText) { return QString::fromStdString(aText); }
+
+// Left clicks on widgets that have no clicked signal (labels, pictures).
+class TClickFilter : public QObject {
+public:
+  TClickFilter(QWidget* aWidget, std::function<void()> aOnClick) : QObject(aWidget), FOnClick(std::move(aOnClick)) {
+    aWidget->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* aEvent) override {
+    if (aEvent->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(aEvent)->button() == Qt::LeftButton)
+      FOnClick();
+    return false;
+  }
+
+private:
+  std::function<void()> FOnClick;
+};
+
+using TRefresh = std::function<void(const TControlChange&)>;
+
+// Routes aModel's notifications to aRefresh (run once now to show the current state) until the
+// widget is gone.
+void Attach(TControl& aModel, QObject* aWidget, TRefresh aRefresh) {
+  aRefresh({TChangeKind::ckProperties, -1});
+  aModel.OnViewChange = [aRefresh](TControl*, const TControlChange& aChange) { aRefresh(aChange); };
+  QObject::connect(aWidget, &QObject::destroyed, [&aModel] { aModel.OnViewChange = nullptr; });
+}
+
+// What every control shows the same way: enable flag, visibility, hint, and the caption in the
+// label that goes with it.
+void ShowCommon(const TControl& aModel, QWidget* aWidget, QWidget* aCaptionLabel) {
+  aWidget->setEnabled(aModel.Enabled());
+  aWidget->setVisible(aModel.Visible());
+  aWidget->setToolTip(Q(aModel.Hint()));
+  if (!aCaptionLabel) return;
+  aCaptionLabel->setVisible(aModel.Visible());
+  if (auto* label = qobject_cast<QLabel*>(aCaptionLabel))
+    label->setText(Q(aModel.Caption()));
+  else if (auto* group = qobject_cast<QGroupBox*>(aCaptionLabel))
+    group->setTitle(Q(aModel.Caption()));
+}
+
+// Binds a control whose only own content is what ShowCommon shows, plus aShow.
+void AttachSimple(TControl& aModel, QWidget* aWidget, QWidget* aCaptionLabel, std::function<void()> aShow = {}) {
+  aWidget->setObjectName(Q(aModel.Name()));
+  Attach(aModel, aWidget, [&aModel, aWidget, aCaptionLabel, aShow](const TControlChange&) {
+    ShowCommon(aModel, aWidget, aCaptionLabel);
+    if (aShow) aShow();
+  });
+}
+
+QStringList RowTexts(const TListView& aModel, int aRow) {
+  QStringList texts{Q(aModel.ItemCaption(aRow))};
+  for (int column = 1; column < static_cast<int>(aModel.Columns().size()); ++column)
+    texts << Q(aModel.SubItem(aRow, column - 1));
+  return texts;
+}
+
+void ShowRow(const TListView& aModel, QTreeWidgetItem* aItem, int aRow) {
+  QStringList texts = RowTexts(aModel, aRow);
+  for (int column = 0; column < texts.size(); ++column)
+    if (aItem->text(column) != texts[column]) aItem->setText(column, texts[column]);
+}
+
+void ShowSelection(const TListView& aModel, QTreeWidget* aWidget) {
+  QSignalBlocker blocker(aWidget);
+  for (int row = 0; row < aWidget->topLevelItemCount(); ++row)
+    aWidget->topLevelItem(row)->setSelected(aModel.Selected(row));
+  aWidget->viewport()->update();
+}
+
+void PopupMenu(TListView& aModel, QTreeWidget* aWidget, const QPoint& aPos) {
+  TPopupMenu* popup = aModel.PopupMenu();
+  if (!popup) return;
+  QMenu menu(aWidget);
+  for (TMenuItem* item : popup->Items()) {
+    if (!item->Visible()) continue;
+    QAction* action = menu.addAction(Q(item->Caption()));
+    action->setEnabled(item->Enabled());
+    QObject::connect(action, &QAction::triggered, [item] { item->Click(); });
+  }
+  menu.exec(aWidget->viewport()->mapToGlobal(aPos));
+}
+
+}  // namespace
+
+void BindWindow(TControl& aModel, QWidget* aWindow) {
+  Attach(aModel, aWindow, [&aModel, aWindow](const TControlChange&) {
+    aWindow->setWindowTitle(Q(aModel.Caption()));
+    aWindow->setEnabled(aModel.Enabled());
+  });
+}
+
+void BindTab(TControl& aModel, QTabWidget* aTabs, int aIndex) {
+  Attach(aModel, aTabs, [&aModel, aTabs, aIndex](const TControlChange&) {
+    aTabs->setTabText(aIndex, Q(aModel.Caption()));
+    aTabs->setTabEnabled(aIndex, aModel.Enabled());
+    aTabs->setTabVisible(aIndex, aModel.Visible());
+    aTabs->setTabToolTip(aIndex, Q(aModel.Hint()));
+  });
+}
+
+void BindButton(TButton& aModel, QAbstractButton* aWidget) {
+  AttachSimple(aModel, aWidget, nullptr, [&aModel, aWidget] { aWidget->setText(Q(aModel.Caption())); });
+  QObject::connect(aWidget, &QAbstractButton::clicked, [&aModel] { aModel.Click(); });
+}
+
+void BindCheckBox(TCheckBox& aModel, QCheckBox* aWidget) {
+  auto show = [&aModel, aWidget] {
+    aWidget->setText(Q(aModel.Caption()));
+    QSignalBlocker blocker(aWidget);
+    aWidget->setChecked(aModel.Checked());
+  };
+  AttachSimple(aModel, aWidget, nullptr, show);
+  QObject::connect(aWidget, &QAbstractButton::clicked, [&aModel, show](bool aChecked) {
+    // The model decides: its handler may refuse the tick.
+    if (aChecked != aModel.Checked()) aModel.Click();
+    show();
+  });
+}
+
+void BindEdit(TEdit& aModel, QLineEdit* aWidget, QLabel* aCaptionLabel) {
+  AttachSimple(aModel, aWidget, aCaptionLabel, [&aModel, aWidget] {
+    aWidget->setReadOnly(aModel.ReadOnly());
+    if (aWidget->text() != Q(aModel.Text())) {
+      aWidget->setText(Q(aModel.Text()));
+      aWidget->setCursorPosition(0);
+    }
+  });
+  QObject::connect(aWidget, &QLineEdit::textEdited, [&aModel](const QString& aText) { aModel.SetText(aText.toStdString()); });
+}
+
+void BindComboBox(TComboBox& aModel, QComboBox* aWidget, QWidget* aCaptionLabel) {
+  AttachSimple(aModel, aWidget, aCaptionLabel, [&aModel, aWidget] {
+    QSignalBlocker blocker(aWidget);
+    QStringList items;
+    for (const auto& item : aModel.Items()) items << Q(item);
+    QStringList shown;
+    for (int i = 0; i < aWidget->count(); ++i) shown << aWidget->itemText(i);
+    if (shown != items) {
+      aWidget->clear();
+      aWidget->addItems(items);
+    }
+    aWidget->setCurrentIndex(aModel.ItemIndex());
+  });
+  QObject::connect(aWidget, &QComboBox::activated, [&aModel](int aIndex) { aModel.Select(aIndex); });
+}
+
+void BindLabel(TLabel& aModel, QLabel* aWidget) {
+  AttachSimple(aModel, aWidget, nullptr, [&aModel, aWidget] { aWidget->setText(Q(aModel.Caption())); });
+  new TClickFilter(aWidget, [&aModel] { aModel.Click(); });
+}
+
+void BindImage(TImage& aModel, QLabel* aWidget) {
+  AttachSimple(aModel, aWidget, nullptr);
+  new TClickFilter(aWidget, [&aModel] { aModel.Click(); });
+}
+
+void BindPanel(TPanel& aModel, QWidget* aWidget) {
+  AttachSimple(aModel, aWidget, nullptr, [&aModel, aWidget] {
+    aWidget->setGeometry(aModel.Left(), aModel.Top(), aModel.Width(), aModel.Height());
+    if (aModel.Visible()) aWidget->raise();
+  });
+}
+
+void BindListView(TListView& aModel, QTreeWidget* aWidget, QLabel* aCaptionLabel) {
+  aWidget->setObjectName(Q(aModel.Name()));
+  aWidget->setRootIsDecorated(false);
+  aWidget->setUniformRowHeights(true);
+  aWidget->setAllColumnsShowFocus(true);
+  aWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  aWidget->setSelectionBehavior(QAbstractItemView::SelectRows);
+  aWidget->setSelectionMode(aModel.MultiSelect() ? QAbstractItemView::ExtendedSelection
+                                                 : QAbstractItemView::SingleSelection);
+  QStringList headers;
+  for (const auto& column : aModel.Columns()) headers << Q(column.Caption);
+  aWidget->setHeaderLabels(headers);
+  aWidget->header()->setStretchLastSection(false);
+  for (int i = 0; i < static_cast<int>(aModel.Columns().size()); ++i) {
+    // Zero-width columns only carry data.
+    aWidget->setColumnHidden(i, aModel.Columns()[i].Width == 0);
+    aWidget->header()->resizeSection(i, aModel.Columns()[i].Width);
+  }
+
+  Attach(aModel, aWidget, [&aModel, aWidget, aCaptionLabel](const TControlChange& aChange) {
+    switch (aChange.Kind) {
+      case TChangeKind::ckProperties:
+        ShowCommon(aModel, aWidget, aCaptionLabel);
+        break;
+      case TChangeKind::ckRowInserted:
+        aWidget->insertTopLevelItem(aChange.Row, new QTreeWidgetItem(RowTexts(aModel, aChange.Row)));
+        break;
+      case TChangeKind::ckRowDeleted:
+        delete aWidget->takeTopLevelItem(aChange.Row);
+        break;
+      case TChangeKind::ckRowChanged:
+        if (QTreeWidgetItem* item = aWidget->topLevelItem(aChange.Row)) ShowRow(aModel, item, aChange.Row);
+        break;
+      case TChangeKind::ckRowsCleared:
+        aWidget->clear();
+        break;
+      case TChangeKind::ckSelection:
+        ShowSelection(aModel, aWidget);
+        break;
+    }
+  });
+  // Rows that existed before the binding.
+  for (int row = 0; row < aModel.Count(); ++row) aWidget->addTopLevelItem(new QTreeWidgetItem(RowTexts(aModel, row)));
+  ShowSelection(aModel, aWidget);
+
+  QObject::connect(aWidget, &QTreeWidget::itemSelectionChanged, [&aModel, aWidget] {
+    for (int row = 0; row < aWidget->topLevelItemCount(); ++row)
+      aModel.SetSelected(row, aWidget->topLevelItem(row)->isSelected());
+  });
+  QObject::connect(aWidget, &QTreeWidget::itemDoubleClicked, [&aModel] { aModel.DblClick(); });
+  aWidget->setContextMenuPolicy(Qt::CustomContextMenu);
+  QObject::connect(aWidget, &QWidget::customContextMenuRequested,
+                   [&aModel, aWidget](const QPoint& aPos) { PopupMenu(aModel, aWidget, aPos); });
+}

@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdlib>
+#include <thread>
+
+#include "app/MainForm.h"
+#include "gui/MainWindow.h"
+#include "gui/QtPlatform.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+// One application for the whole program (kept until the process ends).
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "test_gui";
+  static char* argv[] = {name, nullptr};
+  static QApplication* application = [] {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);  // no display needed
+    auto* app = new QApplication(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(TForm1::ApplicationTitle));
+    return app;
+  }();
+  return *application;
+}
+
+// Hands the next message box to aAnswer as soon as it is open.
+void AnswerNextBox(std::function<void(QMessageBox*)> aAnswer) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, aAnswer] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      poll->stop();
+      poll->deleteLater();
+      aAnswer(box);
+    }
+  });
+  poll->start(5);
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+  MainWindowTest() { Platform.SetDialogParent(&Window); }
+  template <typename T>
+  T* Widget(const char* aName) {
+    T* widget = Window.findChild<T*>(aName);
+    EXPECT_NE(widget, nullptr) << aName;
+    return widget;
+  }
+
+  QApplication& Application = App();
+  zvtest::TempDir Dir;
+  TQtPlatform Platform{Dir.Path(), {{"flvexe", "binder"}, {"flvdll", "library"}}};
+  TForm1 Form{Platform};
+  TMainWindow Window{Form};
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, OpensWithItsTabsCaptionsAndDefaults) {
+  Form.FormCreate();
+  Window.show();
+  EXPECT_EQ(Window.windowTitle(), "Zentavo视频下载工具 v2.9");
+  EXPECT_EQ(Window.minimumSize(), Window.maximumSize());
+  EXPECT_FALSE(Window.windowFlags() & Qt::WindowMaximizeButtonHint);
+
+  QTabWidget* tabs = Window.Tabs();
+  ASSERT_EQ(tabs->count(), 3);
+  EXPECT_EQ(tabs->tabText(0), "〖  解析  flv〗");
+  EXPECT_EQ(tabs->tabText(1), "视频下载管理");
+  EXPECT_EQ(tabs->tabText(2), "XML弹幕下载管理");
+
+  EXPECT_EQ(Widget<QPushButton>("btn1")->text(), "解析");
+  EXPECT_EQ(Widget<QLineEdit>("edt2")->text().toStdString(), Dir.Path() + "/");
+  EXPECT_TRUE(Widget<QLineEdit>("edt2")->isReadOnly());
+  EXPECT_EQ(Widget<QComboBox>("cbb4")->currentText(), "1080p");
+  EXPECT_TRUE(Widget<QCheckBox>("chk1")->isChecked());
+  EXPECT_FALSE(Widget<QCheckBox>("chk4")->isChecked());
+  EXPECT_EQ(Widget<QComboBox>("cbb1")->currentText(), "3");
+  EXPECT_EQ(Widget<QComboBox>("cbb1")->count(), 12);
+  EXPECT_EQ(Widget<QComboBox>("cbb2")->currentText(), "5");
+  EXPECT_EQ(Widget<QComboBox>("cbb3")->currentIndex(), 1);
+  EXPECT_TRUE(Widget<QCheckBox>("chk3")->isChecked());
+  EXPECT_TRUE(Widget<QCheckBox>("chk2")->isChecked());
+  EXPECT_TRUE(Widget<QLineEdit>("edt3")->text().startsWith("按Ctrl键可多选"));
+  EXPECT_TRUE(Widget<QLineEdit>("edt3")->text().endsWith("【请勿商用】"));
+  EXPECT_EQ(Widget<QLabel>("lbl7")->text(), "捐助");
+  EXPECT_FALSE(Widget<QWidget>("pnl6")->isVisible());
+
+  auto* parts = Widget<QTreeWidget>("lv2");
+  ASSERT_EQ(parts->columnCount(), 6);
+  EXPECT_EQ(parts->headerItem()->text(0), "№");
+  EXPECT_EQ(parts->headerItem()->text(1), "文件名称");
+  EXPECT_TRUE(parts->isColumnHidden(2));  // Cid
+  EXPECT_TRUE(parts->isColumnHidden(3));  // URL
+  EXPECT_FALSE(parts->isColumnHidden(4));
+  EXPECT_EQ(parts->selectionMode(), QAbstractItemView::ExtendedSelection);
+  EXPECT_EQ(Widget<QTreeWidget>("lv4")->selectionMode(), QAbstractItemView::SingleSelection);
+  auto* merges = Widget<QTreeWidget>("lv3");
+  EXPECT_TRUE(merges->isColumnHidden(1));
+  EXPECT_TRUE(merges->isColumnHidden(2));
+  EXPECT_EQ(merges->headerItem()->text(3), "状态");
+}
+
+TEST_F(MainWindowTest, ModelAndWidgetsFollowEachOther) {
+  Form.FormCreate();
+  Window.show();
+  auto* parts = Widget<QTreeWidget>("lv2");
+  Form.lv2.Add("", {"第1话", "100", "", "", ""});
+  Form.lv2.Add("", {"第2话", "200", "", "", ""});
+  Form.lv2.SetItemCaption(1, "02");
+  Form.lv2.SetSubItem(0, 3, "1080P");
+  ASSERT_EQ(parts->topLevelItemCount(), 2);
+  EXPECT_EQ(parts->topLevelItem(1)->text(0), "02");
+  EXPECT_EQ(parts->topLevelItem(0)->text(4), "1080P");
+
+  parts->topLevelItem(1)->setSelected(true);
+  EXPECT_TRUE(Form.lv2.Selected(1));
+  Form.lv2.SetSelected(0, true);
+  EXPECT_TRUE(parts->topLevelItem(0)->isSelected());
+  Form.lv2.Delete(0);
+  EXPECT_EQ(parts->topLevelItem(0)->text(1), "第2话");
+  Form.lv2.Clear();
+  EXPECT_EQ(parts->topLevelItemCount(), 0);
+
+  auto* button = Widget<QPushButton>("btn1");
+  int clicks = 0;
+  Form.btn1.OnClick = [&](TButton*) { ++clicks; };
+  QTest::mouseClick(button, Qt::LeftButton);
+  Form.btn1.SetEnabled(false);
+  EXPECT_FALSE(button->isEnabled());
+  QTest::mouseClick(button, Qt::LeftButton);
+  EXPECT_EQ(clicks, 1);
+
+  auto* address = Widget<QLineEdit>("edt1");
+  QTest::keyClicks(address, "https://");
+  EXPECT_EQ(Form.edt1.Text(), "https://");
+
+  auto* limit = Widget<QComboBox>("cbb1");
+  bool changed = false;
+  Form.cbb1.OnChange = [&](TComboBox*) { changed = true; };
+  limit->activated(5);
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(Form.cbb1.Text(), "6");
+
+  // The model's handler refuses the tick while a binder file is missing.
+  std::remove(Dir.File("FLVLib.dll").c_str());
+  auto* merge = Widget<QCheckBox>("chk3");
+  QTest::mouseClick(merge, Qt::LeftButton);  // unticks
+  EXPECT_FALSE(Form.chk3.Checked());
+  QString shown;
+  AnswerNextBox([&](QMessageBox* aBox) {
+    shown = aBox->text();
+    aBox->accept();
+  });
+  QTest::mouseClick(merge, Qt::LeftButton);
+  EXPECT_EQ(shown, "软件在启动时不能正常释放Flv合并程序，分段视频无法自动合并！");
+  EXPECT_FALSE(Form.chk3.Checked());
+  EXPECT_FALSE(merge->isChecked());
+
+  Form.SetCaption("这里出问题！！！");
+  EXPECT_EQ(Window.windowTitle(), "这里出问题！！！");
+}
+
+TEST_F(MainWindowTest, StartUpFailureIsShownInAMessageBox) {
+  TQtPlatform bare(Dir.File("missing-folder"), {});
+  TForm1 form(bare);
+  QString title, text;
+  AnswerNextBox([&](QMessageBox* aBox) {
+    title = aBox->windowTitle();
+    text = aBox->text();
+    aBox->accept();
+  });
+  form.FormCreate();
+  EXPECT_EQ(title, "Zentavo视频下载工具");
+  EXPECT_EQ(text, "Flv合并程序释放失败，下载的分段视频将无法自动合并！");
+  EXPECT_FALSE(form.chk3.Checked());
+}
+
+TEST_F(MainWindowTest, QuestionsAnswerYesOrNo) {
+  QString title;
+  AnswerNextBox([&](QMessageBox* aBox) {
+    title = aBox->windowTitle();
+    aBox->button(QMessageBox::No)->click();
+  });
+  EXPECT_FALSE(Platform.AskYesNo("感谢使用", "正在下载视频，真的要关闭吗？"));
+  EXPECT_EQ(title, "感谢使用");
+  AnswerNextBox([](QMessageBox* aBox) { aBox->button(QMessageBox::Yes)->click(); });
+  EXPECT_TRUE(Platform.AskYesNo("感谢使用", "?"));
+}
+
+TEST_F(MainWindowTest, TheEventLoopServesThePumpAndTheTimers) {
+  bool arrived = false;
+  auto& pump = TclMessagePump::Current();
+  std::thread sender([&] { pump.Send([&] { arrived = true; }); });
+  while (!arrived) Platform.WaitForEvents(1000);
+  sender.join();
+
+  TTimer timer(Platform, 5);
+  int ticks = 0;
+  timer.OnTimer = [&](TTimer* aSender) {
+    if (++ticks == 2) aSender->SetEnabled(false);
+  };
+  timer.SetEnabled(true);
+  bool once = false;
+  Platform.StartTimer(1, false, [&] { once = true; });
+  while (timer.Enabled() || !once) Platform.WaitForEvents(2000);
+  EXPECT_EQ(ticks, 2);
+}
