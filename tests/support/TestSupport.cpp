@@ -121,4 +121,12 @@ std::unique_ptr<ChildProcess> StartFixture(const std::string& aScript, const std
   return child;
 }
 
+::testing::AssertionResult SameBytes(const std::string& aActual, const std::string& aExpected) {
+  if (aActual == aExpected) return ::testing::AssertionSuccess();
+  size_t i = 0;
+  while (i < aActual.size() && i < aExpected.size() && aActual[i] == aExpected[i]) ++i;
+  return ::testing::AssertionFailure() << "got " << aActual.size() << " bytes, expected " << aExpected.size()
+                                       << ", first difference at " << i;
+}
+
 }  // namespace zvtest

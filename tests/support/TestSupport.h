@@ -1,5 +1,7 @@
 #pragma once
 // Helpers shared by the test programs: scratch folders and child processes (fixture servers).
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +26,8 @@ private:
 };
 
 std::string ReadFile(const std::string& aPath);
+// Compares byte strings without printing megabytes: names the sizes and the first difference.
+::testing::AssertionResult SameBytes(const std::string& aActual, const std::string& aExpected);
 void WriteFile(const std::string& aPath, const std::string& aData);
 
 // A child process with its standard output on a pipe; killed (SIGTERM, then SIGKILL) and reaped
