@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 
 namespace {
 
@@ -17,7 +16,7 @@ uint32_t LittleEndian32(const uint8_t* p) {
 
 TclGZipInflateStream::TclGZipInflateStream(TStream* aDestination)
     : FInflater(std::make_unique<TclInflater>(true)), FDestination(aDestination) {
-  if (!aDestination) throw std::invalid_argument("TclGZipInflateStream needs a destination");
+  if (!aDestination) throw EclAssertionError("TclGZipInflateStream needs a destination");
 }
 
 int64_t TclGZipInflateStream::Write(const void* aBuffer, int64_t aCount) {

@@ -10,7 +10,7 @@
 
 class TclGZipInflateStream : public TStream {
 public:
-  // aDestination is not owned; a missing one is a programming error (std::invalid_argument).
+  // aDestination is not owned; a missing one is refused with EclAssertionError.
   explicit TclGZipInflateStream(TStream* aDestination);
   TclGZipInflateStream(const TclGZipInflateStream&) = delete;
   TclGZipInflateStream& operator=(const TclGZipInflateStream&) = delete;

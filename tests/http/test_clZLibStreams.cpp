@@ -142,5 +142,5 @@ TEST(TclGZipInflateStream, StreamOperations) {
       EXPECT_STREQ(e.what(), "Invalid Stream operation");
     }
   }
-  EXPECT_THROW(TclGZipInflateStream(nullptr), std::invalid_argument);
+  EXPECT_THROW(TclGZipInflateStream(nullptr), EclAssertionError);
 }
