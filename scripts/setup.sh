@@ -13,6 +13,7 @@ packages=(
   libkrb5-dev gss-ntlmssp
   python3 ffmpeg
   dante-server microsocks
+  nginx-light tinyproxy curl libbenchmark-dev
   xvfb xauth x11-apps imagemagick fonts-noto-cjk
 )
 missing=()
