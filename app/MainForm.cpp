@@ -12,12 +12,13 @@ constexpr const char* kBinderMissing = "软件在启动时不能正常释放Flv�
 
 }  // namespace
 
-TForm1::TForm1(TAppPlatform& aPlatform)
+TForm1::TForm1(TAppPlatform& aPlatform, TSiteSettings aSite)
     : TControl("Form1", "Zentavo视频下载工具 v2.9"),
       tmr1(aPlatform, 1000),
       tmr2(aPlatform, 1000),
       tmr3(aPlatform, 500),
-      FPlatform(aPlatform) {
+      FPlatform(aPlatform),
+      FSite(std::move(aSite)) {
   edt2.SetReadOnly(true);
   cbb4.SetItems({"1080p", "720p", "480p", "360p"});
   cbb4.SetItemIndex(0);

@@ -5,9 +5,11 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "app/AppPlatform.h"
 #include "app/Controls.h"
+#include "app/SiteSettings.h"
 
 class TForm1 : public TControl {
 public:
@@ -17,13 +19,19 @@ public:
   static constexpr int Width = 780;
   static constexpr int Height = 560;
 
-  explicit TForm1(TAppPlatform& aPlatform);
+  explicit TForm1(TAppPlatform& aPlatform, TSiteSettings aSite = {});
 
   TAppPlatform& Platform() { return FPlatform; }
+  const TSiteSettings& Site() const { return FSite; }
 
   // Start-up: the save folder, the download limits, the binder files written out of the program.
   void FormCreate();
   void chk3Click(TCheckBox* Sender);
+
+  // Listing: the rows of lv2 from the text of a video page.
+  void ListPage(std::string aPage);
+  void AddPageRows(std::string_view aPage, const std::string& aTitle);
+  void AddEpisodeRows(std::string_view aPage, const std::string& aTitle);
 
   // Always ends with the path separator; edt2 shows it.
   const std::string& SaveFolder() const { return FSaveFolder; }
@@ -101,5 +109,6 @@ private:
   bool BinderFilesPresent();
 
   TAppPlatform& FPlatform;
+  const TSiteSettings FSite;
   std::string FSaveFolder;
 };
