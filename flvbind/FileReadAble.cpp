@@ -3,11 +3,6 @@
 #include "flvbind/BigEndian.h"
 #include "flvbind/FlvErrors.h"
 
-namespace {
-// Larger than stdio's default so that tag headers and small tags come from few system reads.
-constexpr size_t cReadBufferSize = 256 * 1024;
-}
-
 std::unique_ptr<FileReadAble> FileReadAble::Open(const std::string& aPath) {
   FILE* stream = std::fopen(aPath.c_str(), "rb");
   if (!stream) return nullptr;
@@ -21,7 +16,9 @@ std::unique_ptr<FileReadAble> FileReadAble::Open(const std::string& aPath) {
   return reader;
 }
 
-FileReadAble::FileReadAble(FILE* aStream) : FStream(aStream) { std::setvbuf(FStream, nullptr, _IOFBF, cReadBufferSize); }
+// stdio's own block-sized buffer: a larger one would read far past each tag header when tag data
+// is skipped by seeking, and tag data larger than the buffer is read straight into the tag.
+FileReadAble::FileReadAble(FILE* aStream) : FStream(aStream) {}
 
 FileReadAble::~FileReadAble() { std::fclose(FStream); }
 

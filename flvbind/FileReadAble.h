@@ -25,6 +25,8 @@ public:
   uint8_t ReadByte();
   // Big-endian unsigned integer of aBytes (1..4) bytes.
   uint32_t ReadUInt(int aBytes);
+  // The file's system handle, for copies that bypass the stream (they leave its position alone).
+  int Handle() const { return fileno(FStream); }
 
 private:
   explicit FileReadAble(FILE* aStream);

@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 
+#include "flvbind/FileReadAble.h"
 #include "flvbind/FlvErrors.h"
 
 namespace {
@@ -48,6 +51,29 @@ void FileWriteAble::Write(const void* aBuffer, int64_t aCount) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) RaiseWriteError();
     p += n;
+    aCount -= n;
+  }
+}
+
+void FileWriteAble::CopyFrom(FileReadAble& aSource, int64_t aPosition, int64_t aCount) {
+  loff_t from = aPosition;
+  while (aCount > 0) {
+    ssize_t n = ::copy_file_range(aSource.Handle(), &from, FHandle, nullptr, static_cast<size_t>(aCount), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) break;
+    if (n < 0) throw EclFlvFileError("ferror", fecIoError);
+    if (n == 0) throw EclFlvFileError("feof", fecEndOfData);  // the source shrank under us
+    aCount -= n;
+  }
+  // File systems without in-kernel copies: through a buffer.
+  std::vector<char> buffer(aCount > 0 ? 1 << 20 : 0);
+  while (aCount > 0) {
+    ssize_t n = ::pread(aSource.Handle(), buffer.data(), std::min<int64_t>(aCount, buffer.size()), from);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EclFlvFileError("ferror", fecIoError);
+    if (n == 0) throw EclFlvFileError("feof", fecEndOfData);
+    Write(buffer.data(), n);
+    from += n;
     aCount -= n;
   }
 }

@@ -7,6 +7,8 @@
 
 #include "flvbind/FLVLib.h"
 
+struct FileReadAble;
+
 struct FileWriteAble {
 public:
   // Null when the file cannot be created.
@@ -21,6 +23,8 @@ public:
   int64_t Tell();
   int64_t Seek(int64_t aDistance, int aOrigin);
   void Write(const void* aBuffer, int64_t aCount);  // all of aCount bytes, or an error
+  // Appends aCount bytes of aSource from aPosition, copied inside the kernel where it can.
+  void CopyFrom(FileReadAble& aSource, int64_t aPosition, int64_t aCount);
 
 private:
   explicit FileWriteAble(int aHandle) : FHandle(aHandle) {}

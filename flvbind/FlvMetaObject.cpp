@@ -22,11 +22,11 @@ void WriteMetadataTag(FileWriteAble& aWriter, const ScriptDataObject& aMeta) {
   aWriter.Write(tag.data(), size);
 }
 
-// Reads the next tag; false at the end of the data (or a damaged tail). A real read error is
-// raised, so that a rewrite never replaces a file with a copy cut short by a failing disk.
+// Reads the next tag's header; false at the end of the data (or a damaged tail). A real read
+// error is raised, so that a rewrite never replaces a file with a copy cut short by a failing disk.
 bool ReadNextTag(FileReadAble& aReader, TOwnedFlvTag& aTag) {
   try {
-    aTag.Read(aReader, true);
+    aTag.Read(aReader, false);
     return true;
   } catch (const EclFlvFileError& e) {
     if (e.ErrorCode() == fecEndOfData) return false;
@@ -35,6 +35,28 @@ bool ReadNextTag(FileReadAble& aReader, TOwnedFlvTag& aTag) {
 }
 
 bool IsAudioOrVideo(const FlvTagRecord& aTag) { return aTag.type == FLV_TAG_AUDIO || aTag.type == FLV_TAG_VIDEO; }
+
+// Tags to keep are copied unchanged, so each run of neighbouring tags is copied in one piece.
+class TTagRunCopier {
+public:
+  TTagRunCopier(FileReadAble& aReader, FileWriteAble& aWriter) : FReader(aReader), FWriter(aWriter) {}
+  void Keep(const FlvTagRecord& aTag) {
+    if (aTag.filePosition != FEnd) {
+      Flush();
+      FStart = aTag.filePosition;
+    }
+    FEnd = aTag.filePosition + aTag.rawSize;
+  }
+  void Flush() {
+    if (FEnd > FStart) FWriter.CopyFrom(FReader, FStart, FEnd - FStart);
+    FStart = FEnd = 0;
+  }
+
+private:
+  FileReadAble& FReader;
+  FileWriteAble& FWriter;
+  int64_t FStart = 0, FEnd = 0;
+};
 
 // The header, the metadata tag, then the first tag that is not script data and every later audio
 // and video tag. False when the source holds no such tag.
@@ -47,9 +69,11 @@ bool CopyWithMetadata(FileReadAble& aReader, FileWriteAble& aWriter, const Scrip
   do {
     if (!ReadNextTag(aReader, tag)) return false;
   } while (tag.Tag.type == FLV_TAG_SCRIPT);
-  WriteFlvTag(aWriter, tag.Tag);
+  TTagRunCopier copier(aReader, aWriter);
+  copier.Keep(tag.Tag);
   while (ReadNextTag(aReader, tag))
-    if (IsAudioOrVideo(tag.Tag)) WriteFlvTag(aWriter, tag.Tag);
+    if (IsAudioOrVideo(tag.Tag)) copier.Keep(tag.Tag);
+  copier.Flush();
   return true;
 }
 

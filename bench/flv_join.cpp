@@ -1,0 +1,121 @@
+// Joins about 300 MB of real FLV segments with FlvBind.exe and measures, in the same run, its wall
+// time against ffmpeg's concat demuxer with stream copy and against a plain cat of the same bytes,
+// and its peak memory on a third of the input and on all of it.
+// Targets: at most half of ffmpeg's time, at most three times cat's, memory not growing with size.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TRun {
+  double Seconds = 1e9;
+  long PeakKb = 0;
+};
+
+// Runs aArgs with its output streams on /dev/null; the best of aTimes runs.
+TRun Measure(const std::vector<std::string>& aArgs, const std::string& aStdout = "/dev/null", int aTimes = 3) {
+  TRun best;
+  for (int i = 0; i < aTimes; ++i) {
+    ::sync();  // each run starts without the previous run's dirty pages to write back
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+      if (!freopen(aStdout.c_str(), "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(126);
+      std::vector<char*> argv;
+      for (const auto& a : aArgs) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      std::fprintf(stderr, "%s failed\n", aArgs[0].c_str());
+      std::exit(1);
+    }
+    best.Seconds = std::min(best.Seconds, seconds);
+    best.PeakKb = std::max(best.PeakKb, usage.ru_maxrss);
+  }
+  return best;
+}
+
+int Shell(const std::string& aCommand) { return std::system(aCommand.c_str()); }
+
+}  // namespace
+
+int main() {
+  const std::string binder = (fs::canonical("/proc/self/exe").parent_path() / "FlvBind.exe").string();
+  char tmpl[] = "/tmp/bench-flv-XXXXXX";
+  if (!mkdtemp(tmpl)) return 1;
+  const fs::path dir = tmpl;
+
+  // 30 s of 1080p Sorenson video with MP3 audio, cut into three 10 s segments that start at 0.
+  std::printf("making segments...\n");
+  std::fflush(stdout);
+  const std::string whole = (dir / "whole.flv").string();
+  if (Shell("ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size=1920x1080:rate=25 -f lavfi -i "
+            "sine=sample_rate=44100 -t 30 -c:v flv -q:v 1 -g 50 -c:a libmp3lame -b:a 128k '" + whole + "'") != 0 ||
+      Shell("ffmpeg -nostdin -loglevel error -i '" + whole + "' -c copy -f segment -segment_time 10 -reset_timestamps 1 '" +
+            (dir / "seg%d.flv").string() + "'") != 0)
+    return 1;
+  fs::remove(whole);
+
+  auto sourcesOf = [&](int aCount) {
+    std::vector<std::string> sources;
+    for (int i = 0; i < aCount; ++i) sources.push_back((dir / ("seg" + std::to_string(i % 3) + ".flv")).string());
+    return sources;
+  };
+  auto bytesOf = [](const std::vector<std::string>& aSources) {
+    uintmax_t total = 0;
+    for (const auto& s : aSources) total += fs::file_size(s);
+    return total;
+  };
+  const std::vector<std::string> all = sourcesOf(9), third = sourcesOf(3);
+  const std::string out = (dir / "out.flv").string();
+
+  std::vector<std::string> bind{binder, out};
+  bind.insert(bind.end(), all.begin(), all.end());
+  std::vector<std::string> cat{"cat"};
+  cat.insert(cat.end(), all.begin(), all.end());
+  std::ofstream list(dir / "list.txt");
+  for (const auto& s : all) list << "file '" << s << "'\n";
+  list.close();
+  const std::vector<std::string> ffmpeg{"ffmpeg", "-nostdin", "-y", "-f", "concat", "-safe", "0", "-i",
+                                        (dir / "list.txt").string(), "-c", "copy", out};
+  std::vector<std::string> bindThird{binder, out};
+  bindThird.insert(bindThird.end(), third.begin(), third.end());
+
+  Measure(cat, out, 1);  // warms the page cache
+  TRun catRun = Measure(cat, out);
+  TRun bindRun = Measure(bind);
+  TRun ffmpegRun = Measure(ffmpeg);
+  TRun bindThirdRun = Measure(bindThird);
+
+  std::printf("input: %d segments, %.1f MB\n", static_cast<int>(all.size()), bytesOf(all) / 1e6);
+  std::printf("FlvBind.exe  %.3f s   peak %ld KiB\n", bindRun.Seconds, bindRun.PeakKb);
+  std::printf("ffmpeg concat %.3f s\n", ffmpegRun.Seconds);
+  std::printf("cat          %.3f s\n", catRun.Seconds);
+  std::printf("FlvBind / ffmpeg = %.2f (target <= 0.50)\n", bindRun.Seconds / ffmpegRun.Seconds);
+  std::printf("FlvBind / cat    = %.2f (target <= 3.00)\n", bindRun.Seconds / catRun.Seconds);
+  std::printf("FlvBind peak memory: %ld KiB for %.1f MB, %ld KiB for %.1f MB (target: no growth)\n",
+              bindThirdRun.PeakKb, bytesOf(third) / 1e6, bindRun.PeakKb, bytesOf(all) / 1e6);
+  fs::remove_all(dir);
+  bool met = bindRun.Seconds <= 0.5 * ffmpegRun.Seconds && bindRun.Seconds <= 3 * catRun.Seconds &&
+             bindRun.PeakKb <= bindThirdRun.PeakKb + 1024;
+  std::printf("%s\n", met ? "targets met" : "targets NOT met");
+  return 0;
+}
