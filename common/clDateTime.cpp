@@ -1,0 +1,21 @@
+#include "common/clDateTime.h"
+
+#include <cmath>
+#include <ctime>
+
+namespace {
+constexpr double UnixEpochDays = 25569.0;  // 1970-01-01 counted from 1899-12-30
+}
+
+TDateTime TclDateTime::FromUnixTime(double aSeconds) {
+  time_t whole = time_t(std::floor(aSeconds));
+  tm local{};
+  localtime_r(&whole, &local);
+  return (aSeconds + double(local.tm_gmtoff)) / SecondsPerDay + UnixEpochDays;
+}
+
+TDateTime TclDateTime::Now() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return FromUnixTime(double(now.tv_sec) + double(now.tv_nsec) / 1e9);
+}
