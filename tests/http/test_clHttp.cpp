@@ -1,0 +1,448 @@
+// The HTTP client against real servers on 127.0.0.1: the scripted fixture (exact bytes on the
+// wire, every response shape), nginx and tinyproxy.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "common/clMessagePump.h"
+#include "http/clHttp.h"
+#include "tests/support/HttpFixture.h"
+#include "tests/support/WebServers.h"
+
+using namespace zvtest;
+
+namespace {
+
+const std::string cIPhone = "Mozilla/5.0 (iPhone; CPU iPhone OS 9_1 like Mac OS X)";
+
+// A client with a short time-out, so that a test that goes wrong ends soon.
+struct TestHttp : TclHttp {
+  TestHttp() { SetTimeOut(5000); }
+};
+
+// A client whose authorization schemes answer every challenge with a fixed value.
+struct AnsweringHttp : TestHttp {
+  std::string Value = "Scheme token";
+  bool NewConnection = false;
+  std::vector<TStrings> Challenges;
+  bool Authorize(const std::string&, const std::string& aUser, const std::string& aPassword, const TStrings& aChallenge,
+                 bool& aStartNewConnection, std::string& aAuthValue) override {
+    Challenges.push_back(aChallenge);
+    aStartNewConnection = NewConnection;
+    aAuthValue = Value + " " + aUser + ":" + aPassword;
+    return true;
+  }
+};
+
+std::string Get(TclHttp& aHttp, const std::string& aUrl, const TStrings& aHeader = {}) {
+  TMemoryStream body;
+  aHttp.SendRequest("GET", aUrl, aHeader, nullptr, nullptr, &body);
+  return body.Data();
+}
+
+std::string HeaderValue(const std::string& aHead, const std::string& aName) {
+  size_t pos = aHead.find("\r\n" + aName + ": ");
+  if (pos == std::string::npos) return "<none>";
+  pos += aName.size() + 4;
+  return aHead.substr(pos, aHead.find("\r\n", pos) - pos);
+}
+
+}  // namespace
+
+TEST(Http, WritesTheExactRequestOnTheWire) {
+  HttpFixture server;
+  server.Reply(HttpResponse(200, "OK", {}, "page"));
+  TestHttp http;
+  http.SetUserAgent(cIPhone);
+  TStrings responseHeader;
+  TMemoryStream body;
+  http.SendRequest("GET", server.Url("/video/av1/index.html?x=1#part2"),
+                   {"Accept: */*", "Referer: https://www.zentavo.example/"}, nullptr, &responseHeader, &body);
+  EXPECT_EQ(body.Data(), "page");
+  EXPECT_EQ(responseHeader, (TStrings{"HTTP/1.1 200 OK", "Content-Length: 4"}));
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Raw,
+            "GET /video/av1/index.html?x=1 HTTP/1.1\r\n"
+            "Accept: */*\r\n"
+            "Referer: https://www.zentavo.example/\r\n"
+            "Accept-Encoding: gzip\r\n"
+            "Host: " + server.HostPort() + "\r\n"
+            "User-Agent: " + cIPhone + "\r\n"
+            "Connection: Keep-Alive\r\n"
+            "\r\n");
+  EXPECT_EQ(http.StatusCode(), 200);
+  EXPECT_EQ(http.StatusText(), "OK");
+}
+
+TEST(Http, KeepsTheCallersOwnFieldsAndAddsTheOptionalOnes) {
+  HttpFixture server;
+  server.Reply(HttpResponse(200, "OK"));
+  TestHttp http;
+  http.SetAllowCaching(false);
+  http.SetHttpVersion(hvHttp1_0);
+  TMemoryStream body("abc");
+  http.SetExpect100Continue(true);
+  http.SendRequest("PUT", server.Url("/p"),
+                   {"Accept-Encoding: identity", "User-Agent: mine", "Connection: close", "Host: wrong",
+                    "Expect: nothing"},
+                   &body, nullptr, nullptr);
+  EXPECT_EQ(server.Requests()[0].Raw,
+            "PUT /p HTTP/1.0\r\nAccept-Encoding: identity\r\nUser-Agent: mine\r\nConnection: close\r\n"
+            "Host: " + server.HostPort() + "\r\nContent-Length: 3\r\nPragma: no-cache\r\n"
+            "Expect: 100-continue\r\n\r\nabc");
+}
+
+TEST(Http, DecodesEveryBodyShape) {
+  const std::string text(3000, 'z');
+  const std::string gz = Gzip(text);
+  struct Case {
+    const char* Name;
+    std::vector<FixtureStep> Steps;
+    std::string Body;
+    int32_t Status;
+  };
+  const std::vector<Case> cases = {
+      {"length", {fx::Send(HttpResponse(200, "OK", {}, text), 1000, 5)}, text, 200},
+      {"chunked with extensions, a byte at a time",
+       {fx::Send(HttpResponse(200, "OK", {"Transfer-Encoding: chunked"}, Chunked("hello world", 4, ";a=b")), 1)},
+       "hello world", 200},
+      {"gzip inside chunked",
+       {fx::Send(HttpResponse(200, "OK", {"Content-Encoding: gzip", "Transfer-Encoding: chunked"}, Chunked(gz, 100)))},
+       text, 200},
+      {"gzip with a length", {fx::Send(HttpResponse(200, "OK", {"Content-Encoding: gzip"}, gz))}, text, 200},
+      {"read until close",
+       {fx::Send(HttpResponse(200, "OK", {}, "until close", false)), fx::Sleep(50), fx::Send(" and more"), fx::Close()},
+       "until close and more", 200},
+      {"HTTP/1.0 without length",
+       {fx::Send("HTTP/1.0 200 OK\r\nServer: old\r\n\r\nold body"), fx::Close()}, "old body", 200},
+      {"interim 100 in the same read",
+       {fx::Send("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 100 Continue\r\nX: y\r\n\r\n" + HttpResponse(200, "OK", {}, "final"))},
+       "final", 200},
+      {"line feeds only", {fx::Send("HTTP/1.1 200 OK\nContent-Length: 2\n\nok")}, "ok", 200},
+      {"status line without reason", {fx::Send("HTTP/1.1 201\r\nContent-Length: 1\r\n\r\nx")}, "x", 201},
+      {"no content", {fx::Send("HTTP/1.1 204 No Content\r\nTransfer-Encoding: chunked\r\n\r\n")}, "", 204},
+  };
+  for (const auto& c : cases) {
+    HttpFixture server;
+    server.Script(c.Steps);
+    TestHttp http;
+    EXPECT_EQ(Get(http, server.Url("/")), c.Body) << c.Name;
+    EXPECT_EQ(http.StatusCode(), c.Status) << c.Name;
+  }
+}
+
+TEST(Http, KeepsOrClosesTheConnectionAsTheResponseSays) {
+  struct Case {
+    const char* Name;
+    std::string Response;
+    bool Reused;
+  };
+  const std::vector<Case> cases = {
+      {"HTTP/1.1 default", HttpResponse(200, "OK", {}, "a"), true},
+      {"HTTP/1.1 close", HttpResponse(200, "OK", {"Connection: close"}, "a"), false},
+      {"HTTP/1.0 default", "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\na", false},
+      {"HTTP/1.0 keep-alive", "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 1\r\n\r\na", true},
+  };
+  for (const auto& c : cases) {
+    HttpFixture server;
+    server.Reply(c.Response);
+    server.Reply(HttpResponse(200, "OK", {}, "b"));
+    TestHttp http;
+    EXPECT_EQ(Get(http, server.Url("/1")), "a");
+    EXPECT_EQ(http.Active(), c.Reused) << c.Name;
+    EXPECT_EQ(Get(http, server.Url("/2")), "b");
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].Connection, c.Reused ? 1 : 2) << c.Name;
+  }
+  // KeepConnection false asks for nothing and closes after every call.
+  HttpFixture server;
+  server.Reply(HttpResponse(200, "OK", {}, "a"));
+  TestHttp http;
+  http.SetKeepConnection(false);
+  Get(http, server.Url("/"));
+  EXPECT_FALSE(http.Active());
+  EXPECT_EQ(HeaderValue(server.Requests()[0].Head(), "Connection"), "<none>");
+}
+
+TEST(Http, SendsTheRequestAgainWhenAReusedConnectionWasDropped) {
+  for (auto drop : {fx::Close(), fx::Reset()}) {
+    HttpFixture server;
+    server.Reply(HttpResponse(200, "OK", {}, "first"));
+    server.Script({drop});
+    server.Reply(HttpResponse(200, "OK", {}, "again"));
+    TestHttp http;
+    EXPECT_EQ(Get(http, server.Url("/1")), "first");
+    EXPECT_EQ(Get(http, server.Url("/2")), "again");
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[1].Connection, 1);
+    EXPECT_EQ(requests[2].Connection, 2);
+    EXPECT_EQ(requests[2].RequestLine(), "GET /2 HTTP/1.1");
+  }
+  // A fresh connection that fails the same way is not tried again.
+  HttpFixture server;
+  server.Script({fx::Close()});
+  TestHttp http;
+  EXPECT_THROW(Get(http, server.Url("/")), EclSocketError);
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST(Http, ReportsABodyCutShortInsteadOfSuccess) {
+  const std::vector<std::vector<FixtureStep>> cases = {
+      {fx::Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly this"), fx::Close()},
+      {fx::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n"), fx::Close()},
+  };
+  for (const auto& steps : cases) {
+    HttpFixture server;
+    server.Script(steps);
+    TestHttp http;
+    TMemoryStream body;
+    EXPECT_THROW(http.SendRequest("GET", server.Url("/"), {}, nullptr, nullptr, &body), EclSocketError);
+    EXPECT_FALSE(http.Active());
+  }
+}
+
+TEST(Http, FollowsRedirectsWithTheRightMethodAndBody) {
+  struct Case {
+    int32_t Status;
+    std::string SecondMethod;
+    bool BodyKept;
+  };
+  for (const auto& c : std::vector<Case>{{301, "POST", true}, {302, "GET", false}, {303, "GET", false},
+                                         {307, "POST", true}, {308, "POST", true}}) {
+    HttpFixture server;
+    server.Reply(HttpResponse(c.Status, "Moved", {"Location: ../b/next?q=2"}, "moved"));
+    server.Reply(HttpResponse(200, "OK", {}, "there"));
+    TestHttp http;
+    TMemoryStream form("a=1&b=2");
+    form.SetPosition(0);
+    TMemoryStream body;
+    http.SendRequest("POST", server.Url("/a/first"), {"Content-Type: application/x-www-form-urlencoded"}, &form,
+                     nullptr, &body);
+    EXPECT_EQ(body.Data(), "there");
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].RequestLine(), c.SecondMethod + " /b/next?q=2 HTTP/1.1") << c.Status;
+    EXPECT_EQ(requests[1].Body(), c.BodyKept ? "a=1&b=2" : "") << c.Status;
+    EXPECT_EQ(HeaderValue(requests[1].Head(), "Content-Length"), c.BodyKept ? "7" : "<none>") << c.Status;
+    EXPECT_EQ(HeaderValue(requests[1].Head(), "Content-Type"),
+              c.BodyKept ? "application/x-www-form-urlencoded" : "<none>")
+        << c.Status;
+  }
+}
+
+TEST(Http, LimitsRedirectsPerCall) {
+  HttpFixture server;
+  server.Route("/loop", {fx::Send(HttpResponse(302, "Found", {"Location: /loop"}, "again"))});
+  TestHttp http;
+  try {
+    Get(http, server.Url("/loop"));
+    ADD_FAILURE() << "the 16th redirect must fail";
+  } catch (const EclHttpError& e) {
+    EXPECT_STREQ(e.what(), "HTTP/1.1 302 Found");
+    EXPECT_EQ(e.ErrorCode(), 302);
+    EXPECT_EQ(e.ResponseText(), "again");
+  }
+  EXPECT_EQ(server.Requests().size(), 16u);
+
+  HttpFixture unlimited;
+  for (int i = 0; i < 20; ++i)
+    unlimited.Reply(HttpResponse(301, "Moved", {"Location: /r" + std::to_string(i + 1)}));
+  unlimited.Reply(HttpResponse(200, "OK", {}, "end"));
+  http.SetMaxRedirects(0);
+  EXPECT_EQ(Get(http, unlimited.Url("/r0")), "end");
+
+  // Redirects not allowed: the 3xx ends the call, quietly with SilentHTTP.
+  HttpFixture refused;
+  refused.Reply(HttpResponse(302, "Found", {"Location: /x"}, "see /x"));
+  http.SetAllowRedirects(false);
+  http.SetSilentHTTP(true);
+  EXPECT_EQ(Get(http, refused.Url("/")), "see /x");
+  EXPECT_EQ(http.StatusCode(), 302);
+}
+
+TEST(Http, KeepsAuthorizationOnlyWithinItsFolder) {
+  struct Case {
+    std::string Location;
+    bool Kept;
+  };
+  for (const auto& c : std::vector<Case>{{"/docs/sub/page", true}, {"/docs/other", true}, {"/elsewhere/x", false},
+                                         {"http://localhost:1/docs/", false}}) {
+    HttpFixture server;
+    std::string location = c.Location;
+    if (location.find("localhost:1") != std::string::npos)
+      location = "http://localhost:" + std::to_string(server.Port()) + "/docs/";
+    server.Reply(HttpResponse(301, "Moved", {"Location: " + location}));
+    server.Reply(HttpResponse(200, "OK"));
+    TestHttp http;
+    Get(http, server.Url("/docs/start"), {"Authorization: Basic abc"});
+    auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(HeaderValue(requests[1].Head(), "Authorization"), c.Kept ? "Basic abc" : "<none>") << c.Location;
+  }
+}
+
+TEST(Http, RaisesErrorStatusesUnlessSilent) {
+  HttpFixture server;
+  server.Reply(HttpResponse(404, "Not Found", {"Content-Type: text/plain; charset=windows-1251"}, "\xcd\xe5\xf2"));
+  server.Reply(HttpResponse(500, "Internal Server Error", {}, "broken"));
+  server.Reply("HTTP/1.1 404 Not Found\r\n\r\n");
+  TestHttp http;
+  try {
+    Get(http, server.Url("/missing"));
+    ADD_FAILURE();
+  } catch (const EclHttpError& e) {
+    EXPECT_STREQ(e.what(), "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(e.ErrorCode(), 404);
+    EXPECT_EQ(e.ResponseText(), "Нет");
+  }
+  EXPECT_TRUE(http.Active());  // the error body was read whole: the connection goes on
+  http.SetSilentHTTP(true);
+  EXPECT_EQ(Get(http, server.Url("/broken")), "broken");
+  EXPECT_EQ(http.StatusCode(), 500);
+  // An HTTP/1.1 404 without length or chunks has an empty body.
+  EXPECT_EQ(Get(http, server.Url("/empty")), "");
+  EXPECT_EQ(server.Requests()[2].Connection, 1);
+}
+
+TEST(Http, AnswersChallengesThroughTheAuthorizationSchemes) {
+  HttpFixture server;
+  server.Reply(HttpResponse(401, "Unauthorized", {"WWW-Authenticate: Digest realm=\"r\"", "WWW-Authenticate: Basic realm=\"r\""},
+                            "who?"));
+  server.Reply(HttpResponse(200, "OK", {}, "welcome"));
+  AnsweringHttp http;
+  http.SetKeepConnection(false);
+  http.SetUserName("user");
+  http.SetPassword("pw");
+  EXPECT_EQ(Get(http, server.Url("/private")), "welcome");
+  ASSERT_EQ(http.Challenges.size(), 1u);
+  EXPECT_EQ(http.Challenges[0], (TStrings{"Digest realm=\"r\"", "Basic realm=\"r\""}));
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(HeaderValue(requests[1].Head(), "Authorization"), "Scheme token user:pw");
+  // An answered challenge switches KeepConnection on for good.
+  EXPECT_TRUE(http.KeepConnection());
+  EXPECT_EQ(requests[1].Connection, 2);  // the 401 came without keep-alive
+
+  // Too many challenges end the call with the last one.
+  HttpFixture stubborn;
+  stubborn.Route("/", {fx::Send(HttpResponse(401, "Unauthorized", {"WWW-Authenticate: Basic"}))});
+  http.SetMaxAuthRetries(2);
+  try {
+    Get(http, stubborn.Url("/"));
+    ADD_FAILURE();
+  } catch (const EclHttpError& e) {
+    EXPECT_EQ(e.ErrorCode(), 401);
+  }
+  EXPECT_EQ(stubborn.Requests().size(), 3u);
+}
+
+TEST(Http, EndsTheCallWhenNoSchemeAnswers) {
+  HttpFixture server;
+  server.Reply(HttpResponse(401, "Unauthorized", {"WWW-Authenticate: Basic realm=\"r\""}, "no"));
+  server.Reply(HttpResponse(407, "Proxy Authentication Required", {"Proxy-Authenticate: Basic"}, "no"));
+  TestHttp http;
+  http.SetUserName("u");
+  http.SetAuthorizationType(atBasic);
+  for (int32_t status : {401, 407}) {
+    try {
+      Get(http, server.Url("/"));
+      ADD_FAILURE();
+    } catch (const EclHttpError& e) {
+      EXPECT_EQ(e.ErrorCode(), status);
+      EXPECT_EQ(e.ResponseText(), "no");
+    }
+  }
+  EXPECT_EQ(HeaderValue(server.Requests()[0].Head(), "Authorization"), "<none>");
+  EXPECT_TRUE(http.KeepConnection());
+}
+
+TEST(Http, ReceiveHeaderCancelEndsTheCallAndClosesTheConnection) {
+  HttpFixture server;
+  server.Reply(HttpResponse(200, "OK", {}, "unwanted"));
+  TestHttp http;
+  int received = 0;
+  http.OnReceiveHeader = [](TclHttp*, const std::string&, const std::string&, const TStrings& aHeader, bool& aCancel) {
+    EXPECT_EQ(aHeader.front(), "HTTP/1.1 200 OK");
+    aCancel = true;
+  };
+  http.OnReceiveResponse = [&](TclHttp*, const std::string&, const std::string&, const TStrings&) { ++received; };
+  EXPECT_EQ(Get(http, server.Url("/")), "");
+  EXPECT_FALSE(http.Active());
+  EXPECT_EQ(received, 0);
+  EXPECT_EQ(http.StatusCode(), 200);
+}
+
+TEST(Http, ReportsProgressAndServesTheMessagePumpWhileWaiting) {
+  HttpFixture server;
+  std::string data(100000, 'p');
+  server.Script({fx::Sleep(300), fx::Send(HttpResponse(200, "OK", {}, data), 30000, 20)});
+  TestHttp http;
+  std::vector<std::pair<int64_t, int64_t>> progress;
+  http.OnReceiveProgress = [&](TclHttp*, int64_t aDone, int64_t aTotal) { progress.emplace_back(aDone, aTotal); };
+  auto pump = TclMessagePump::CurrentShared();
+  std::atomic<bool> ran{false};
+  std::thread poster([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    pump->Post([&] { ran = true; });
+  });
+  EXPECT_EQ(Get(http, server.Url("/")).size(), data.size());
+  poster.join();
+  EXPECT_TRUE(ran);  // handled inside the call, while the reply was awaited
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), std::make_pair(int64_t(data.size()), int64_t(data.size())));
+}
+
+TEST(Http, GoesThroughAnHttpProxy) {
+  HttpFixture server;
+  server.Reply(HttpResponse(200, "OK", {}, "proxied"));
+  TinyProxy proxy;
+  TestHttp http;
+  http.ProxySettings().SetServer("127.0.0.1");
+  http.ProxySettings().SetPort(proxy.Port());
+  EXPECT_EQ(Get(http, server.Url("/via?x=1")), "proxied");
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].RequestLine().substr(0, 20), "GET /via?x=1 HTTP/1.");
+
+  // The request the proxy receives, seen by a fixture in its place; a 407 goes to the proxy's
+  // credentials.
+  HttpFixture fakeProxy;
+  fakeProxy.Reply(HttpResponse(407, "Proxy Authentication Required", {"Proxy-Authenticate: Basic realm=\"p\""}));
+  fakeProxy.Reply(HttpResponse(200, "OK", {}, "ok"));
+  AnsweringHttp answering;
+  answering.ProxySettings().SetServer("127.0.0.1");
+  answering.ProxySettings().SetPort(fakeProxy.Port());
+  answering.ProxySettings().SetUserName("pu");
+  answering.ProxySettings().SetPassword("pp");
+  EXPECT_EQ(Get(answering, "http://origin.invalid:81/a"), "ok");
+  auto seen = fakeProxy.Requests();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].Raw,
+            "GET http://origin.invalid:81/a HTTP/1.1\r\nAccept-Encoding: gzip\r\nHost: origin.invalid:81\r\n"
+            "User-Agent: Mozilla/4.0 (compatible; Varnelo Net Toolkit)\r\nProxy-Connection: Keep-Alive\r\n\r\n");
+  EXPECT_EQ(HeaderValue(seen[1].Head(), "Proxy-Authorization"), "Scheme token pu:pp");
+}
+
+TEST(Http, GetsGzipBodiesFromNginxOnOneConnection) {
+  TempDir root;
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + "\n";
+  WriteFile(root.File("a.txt"), text);
+  WriteFile(root.File("b.bin"), std::string(300000, '\x01'));
+  NginxServer nginx(root.Path());
+  TestHttp http;
+  EXPECT_EQ(Get(http, nginx.Url("/a.txt")), text);
+  EXPECT_EQ(http.ResponseHeader().ContentEncoding(), "gzip");
+  EXPECT_EQ(Get(http, nginx.Url("/b.bin")), std::string(300000, '\x01'));
+  EXPECT_TRUE(http.Active());
+  TStrings header;
+  http.SendRequest("HEAD", nginx.Url("/a.txt"), {}, nullptr, &header, nullptr);
+  EXPECT_EQ(header.front(), "HTTP/1.1 200 OK");
+  EXPECT_THROW(Get(http, nginx.Url("/none")), EclHttpError);
+  EXPECT_EQ(Get(http, nginx.Url("/a.txt")), text);
+}
