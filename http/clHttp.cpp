@@ -92,6 +92,19 @@ void TclHttp::SetCharSet(const std::string& aValue) {
   DoChanged();
 }
 
+void TclHttp::SetCookieManager(TclCookieManager* aValue) {
+  if (FCookieManager == aValue) return;
+  FCookieManager = aValue;
+  if (aValue) FOwnCookieManager.reset();
+  DoChanged();
+}
+
+TclCookieManager& TclHttp::Cookies() {
+  if (FCookieManager) return *FCookieManager;
+  if (!FOwnCookieManager) FOwnCookieManager = std::make_unique<TclCookieManager>();
+  return *FOwnCookieManager;
+}
+
 bool TclHttp::Authorize(const std::string& aMethod, const std::string& aUserName, const std::string& aPassword,
                         const TStrings& aChallenge, bool& aStartNewConnection, std::string& aAuthValue) {
   aStartNewConnection = false;
@@ -256,6 +269,14 @@ void TclHttp::OpenTunnel(TclTransaction& aTransaction) {
   // TODO(tls): StartTls with the target once the TLS client lands.
 }
 
+TclUrlParser TclHttp::WireUrl() const {
+  // The fragment is the client's own business and never goes on the wire.
+  TclUrlParser url(FCharSet);
+  url.Assign(FUrl);
+  url.SetFragment("");
+  return url;
+}
+
 void TclHttp::BuildRequestHeader(TclTransaction& aTransaction) {
   TStrings& header = aTransaction.Header;
   // A request line left from a previous attempt, and the empty end line.
@@ -266,10 +287,7 @@ void TclHttp::BuildRequestHeader(TclTransaction& aTransaction) {
   }
   while (!header.empty() && header.back().empty()) header.pop_back();
 
-  // The fragment is the client's own business and never goes on the wire.
-  TclUrlParser url(FCharSet);
-  url.Assign(FUrl);
-  url.SetFragment("");
+  TclUrlParser url = WireUrl();
   std::string target;
   if (aTransaction.IsTunnel)
     target = TclIdnTranslator::GetAscii(FUrl.Host()) + ":" + std::to_string(FUrl.Port());
@@ -303,6 +321,11 @@ void TclHttp::BuildRequestHeader(TclTransaction& aTransaction) {
   if (FKeepConnection) list.AddFieldIfNotExist(aTransaction.UseProxy ? "Proxy-Connection" : "Connection", "Keep-Alive");
   while (list.GetFieldIndex("Expect") >= 0) list.RemoveField("Expect");
   if (FExpect100Continue && bodySize > 0) list.AddField("Expect", "100-continue");
+  if (FAllowCookies) {
+    TclCookieList cookies;
+    Cookies().GetCookies(cookies, FUrl.Host(), url.AbsolutePath(), FUrl.Port(), FUrl.UrlType() == utHTTPS);
+    cookies.SetRequestCookies(header);
+  }
   header.push_back("");
 }
 
@@ -404,8 +427,11 @@ bool TclHttp::ReadResponseHeader(TclTransaction& aTransaction) {
   FResponseLines = lines;
   FResponseHeader.ParseHeader(lines);
   if (aTransaction.ResponseHeader) *aTransaction.ResponseHeader = lines;
+  FResponseCookies.GetResponseCookies(lines, FUrl.Host(), WireUrl().AbsolutePath(), FUrl.Port());
+  if (FAllowCookies) Cookies().AddCookies(FResponseCookies);
   bool cancel = false;
-  if (OnReceiveHeader) OnReceiveHeader(this, aTransaction.Method, FUrl.AbsoluteUri(), FResponseLines, cancel);
+  if (OnReceiveHeader)
+    OnReceiveHeader(this, aTransaction.Method, FUrl.AbsoluteUri(), FResponseLines, FResponseCookies, cancel);
   if (cancel) Close();
   return !cancel;
 }
@@ -514,7 +540,8 @@ void TclHttp::ReadBody(TclTransaction& aTransaction, TStream* aDestination) {
   if (!noBody) ReadBodyData(aTransaction, aDestination);
   aTransaction.ResponseRead = true;
   aTransaction.CloseMarked = !KeepAliveAllowed(aTransaction);
-  if (OnReceiveResponse) OnReceiveResponse(this, aTransaction.Method, FUrl.AbsoluteUri(), FResponseLines);
+  if (OnReceiveResponse)
+    OnReceiveResponse(this, aTransaction.Method, FUrl.AbsoluteUri(), FResponseLines, FResponseCookies);
 }
 
 void TclHttp::ReadBodyData(TclTransaction& aTransaction, TStream* aDestination) {

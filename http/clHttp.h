@@ -13,6 +13,7 @@
 
 #include "common/clStreams.h"
 #include "common/clStringsUtils.h"
+#include "http/clCookieManager.h"
 #include "http/clHttpHeader.h"
 #include "http/clHttpUtils.h"
 #include "http/clUriUtils.h"
@@ -58,6 +59,10 @@ public:
   void SetMaxRedirects(int32_t aValue) { SetSetting(FMaxRedirects, aValue); }
   int32_t MaxAuthRetries() const { return FMaxAuthRetries; }
   void SetMaxAuthRetries(int32_t aValue) { SetSetting(FMaxAuthRetries, aValue); }
+  // An external cookie store (not owned; unlink it before it is destroyed). Without one, the
+  // client keeps its own, created on first need and freed when an external one is assigned.
+  TclCookieManager* CookieManager() const { return FCookieManager; }
+  void SetCookieManager(TclCookieManager* aValue);
   bool AllowCookies() const { return FAllowCookies; }
   void SetAllowCookies(bool aValue) { SetSetting(FAllowCookies, aValue); }
   bool AllowCompression() const { return FAllowCompression; }
@@ -76,6 +81,7 @@ public:
   const std::string& StatusText() const { return FStatusText; }
   TclHttpVersion ResponseVersion() const { return FResponseVersion; }
   const TclHttpResponseHeader& ResponseHeader() const { return FResponseHeader; }
+  const TclCookieList& ResponseCookies() const { return FResponseCookies; }
 
   // Events, raised on the calling thread.
   std::function<void(TclHttp* Sender, const std::string& AMethod, const std::string& AUrl,
@@ -83,10 +89,10 @@ public:
       OnSendRequest;
   // Cancel ends the call without reading the body and closes the connection.
   std::function<void(TclHttp* Sender, const std::string& AMethod, const std::string& AUrl,
-                     const TStrings& AResponseHeader, bool& Cancel)>
+                     const TStrings& AResponseHeader, const TclCookieList& ACookies, bool& Cancel)>
       OnReceiveHeader;
   std::function<void(TclHttp* Sender, const std::string& AMethod, const std::string& AUrl,
-                     const TStrings& AResponseHeader)>
+                     const TStrings& AResponseHeader, const TclCookieList& ACookies)>
       OnReceiveResponse;
   // Before a redirect is followed; CanRedirect and Handled arrive false. A handler that sets
   // Handled decides alone through CanRedirect (and AMethod).
@@ -138,6 +144,9 @@ private:
   std::string ReadBodyBytes(TclTransaction& aTransaction);
   bool KeepAliveAllowed(const TclTransaction& aTransaction) const;
   std::string TextCharSet() const;
+  TclCookieManager& Cookies();
+  // The URL of the request in progress as it goes on the wire.
+  TclUrlParser WireUrl() const;
   void StartProgress(std::function<void(TclHttp*, int64_t, int64_t)>& aEvent);
   void EndProgress(std::function<void(TclHttp*, int64_t, int64_t)>& aEvent, int64_t aDone, int64_t aTotal);
 
@@ -156,11 +165,14 @@ private:
   TclHttpProxySettings FProxySettings;
   int32_t FMaxRedirects = 15;
   int32_t FMaxAuthRetries = 5;
+  TclCookieManager* FCookieManager = nullptr;
+  std::unique_ptr<TclCookieManager> FOwnCookieManager;
   bool FAllowCookies = true;
   bool FAllowCompression = true;
   TclHttpResponseHeader FResponseHeader;
   TclHttpVersion FResponseVersion = hvHttp1_1;
   bool FProgressHandled = false;
+  TclCookieList FResponseCookies;
   std::string FOldProxyServer;
   int32_t FOldProxyPort = 0;
   bool FSilentHTTP = false;

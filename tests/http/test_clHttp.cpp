@@ -53,28 +53,53 @@ std::string HeaderValue(const std::string& aHead, const std::string& aName) {
 
 TEST(Http, WritesTheExactRequestOnTheWire) {
   HttpFixture server;
-  server.Reply(HttpResponse(200, "OK", {}, "page"));
+  server.Reply(HttpResponse(200, "OK", {"Set-Cookie: sid=42; Path=/", "Set-Cookie: lang=zh; Path=/video"}, "page"));
+  server.Reply(HttpResponse(200, "OK", {}, "again"));
   TestHttp http;
   http.SetUserAgent(cIPhone);
   TStrings responseHeader;
   TMemoryStream body;
-  http.SendRequest("GET", server.Url("/video/av1/index.html?x=1#part2"),
-                   {"Accept: */*", "Referer: https://www.zentavo.example/"}, nullptr, &responseHeader, &body);
+  const TStrings request{"Accept: */*", "Referer: https://www.zentavo.example/"};
+  http.SendRequest("GET", server.Url("/video/av1/index.html?x=1#part2"), request, nullptr, &responseHeader, &body);
   EXPECT_EQ(body.Data(), "page");
-  EXPECT_EQ(responseHeader, (TStrings{"HTTP/1.1 200 OK", "Content-Length: 4"}));
-  auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].Raw,
-            "GET /video/av1/index.html?x=1 HTTP/1.1\r\n"
-            "Accept: */*\r\n"
-            "Referer: https://www.zentavo.example/\r\n"
-            "Accept-Encoding: gzip\r\n"
-            "Host: " + server.HostPort() + "\r\n"
-            "User-Agent: " + cIPhone + "\r\n"
-            "Connection: Keep-Alive\r\n"
-            "\r\n");
+  EXPECT_EQ(responseHeader, (TStrings{"HTTP/1.1 200 OK", "Set-Cookie: sid=42; Path=/",
+                                      "Set-Cookie: lang=zh; Path=/video", "Content-Length: 4"}));
+  ASSERT_EQ(http.ResponseCookies().Count(), 2);
+  EXPECT_EQ(http.ResponseCookies().Items(0)->Name(), "sid");
   EXPECT_EQ(http.StatusCode(), 200);
   EXPECT_EQ(http.StatusText(), "OK");
+  http.SendRequest("GET", server.Url("/video/av2/"), request, nullptr, nullptr, nullptr);
+
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  const std::string common = "Accept: */*\r\n"
+                             "Referer: https://www.zentavo.example/\r\n"
+                             "Accept-Encoding: gzip\r\n"
+                             "Host: " + server.HostPort() + "\r\n"
+                             "User-Agent: " + cIPhone + "\r\n"
+                             "Connection: Keep-Alive\r\n";
+  EXPECT_EQ(requests[0].Raw, "GET /video/av1/index.html?x=1 HTTP/1.1\r\n" + common + "\r\n");
+  EXPECT_EQ(requests[1].Raw, "GET /video/av2/ HTTP/1.1\r\n" + common + "Cookie: lang=zh; sid=42\r\n\r\n");
+}
+
+TEST(Http, CookiesCanBeSwitchedOffOrKeptInAnExternalStore) {
+  HttpFixture server;
+  server.Route("/", {fx::Send(HttpResponse(200, "OK", {"Set-Cookie: a=1"}))});
+  TestHttp http;
+  http.SetAllowCookies(false);
+  http.SendRequest("GET", server.Url("/"), {"Cookie: mine=1"}, nullptr, nullptr, nullptr);
+  http.SendRequest("GET", server.Url("/"), {"Cookie: mine=1"}, nullptr, nullptr, nullptr);
+  EXPECT_EQ(http.ResponseCookies().Count(), 1);  // still read, but neither stored nor sent
+  EXPECT_EQ(HeaderValue(server.Requests()[1].Head(), "Cookie"), "mine=1");
+
+  TclCookieManager store;
+  http.SetCookieManager(&store);
+  http.SetAllowCookies(true);
+  http.SendRequest("GET", server.Url("/"), {}, nullptr, nullptr, nullptr);
+  EXPECT_EQ(store.Cookies().Count(), 1);
+  http.SendRequest("GET", server.Url("/"), {}, nullptr, nullptr, nullptr);
+  EXPECT_EQ(HeaderValue(server.Requests()[3].Head(), "Cookie"), "a=1");
+  http.SetCookieManager(nullptr);
 }
 
 TEST(Http, KeepsTheCallersOwnFieldsAndAddsTheOptionalOnes) {
@@ -366,11 +391,13 @@ TEST(Http, ReceiveHeaderCancelEndsTheCallAndClosesTheConnection) {
   server.Reply(HttpResponse(200, "OK", {}, "unwanted"));
   TestHttp http;
   int received = 0;
-  http.OnReceiveHeader = [](TclHttp*, const std::string&, const std::string&, const TStrings& aHeader, bool& aCancel) {
+  http.OnReceiveHeader = [](TclHttp*, const std::string&, const std::string&, const TStrings& aHeader, const TclCookieList&,
+                             bool& aCancel) {
     EXPECT_EQ(aHeader.front(), "HTTP/1.1 200 OK");
     aCancel = true;
   };
-  http.OnReceiveResponse = [&](TclHttp*, const std::string&, const std::string&, const TStrings&) { ++received; };
+  http.OnReceiveResponse = [&](TclHttp*, const std::string&, const std::string&, const TStrings&,
+                               const TclCookieList&) { ++received; };
   EXPECT_EQ(Get(http, server.Url("/")), "");
   EXPECT_FALSE(http.Active());
   EXPECT_EQ(received, 0);
