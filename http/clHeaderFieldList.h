@@ -45,6 +45,10 @@ public:
   // One item of a value: the item with the empty name is the first one (text/html of
   // "text/html; charset=utf-8"); quotes around the value are removed. Names are passed lower-case.
   virtual std::string GetFieldValueItem(const std::string& aSource, const std::string& aItemName) const;
+  // Whether the item is present at all (also with an empty value).
+  bool HasFieldItem(const std::string& aSource, const std::string& aItemName) const {
+    return LocateFieldItem(aSource, aItemName).Found;
+  }
   // "Name: value", or "Name:" for an empty value.
   static std::string GetNameValuePair(const std::string& aName, const std::string& aValue);
   // "name=value"; no second "=" when the name ends with one, the value alone when the name is empty.
