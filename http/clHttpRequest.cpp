@@ -687,8 +687,11 @@ void TclHttpRequest::SetRequestStream(TStream& aSource) {
       first.append(buffer, size_t(got));
       lineEnd = first.find("\r\n");
     }
-    const std::string boundary =
+    std::string boundary =
         lineEnd != std::string::npos && first.compare(0, 2, "--") == 0 ? TclStringsUtils::Trim(first.substr(2, lineEnd - 2)) : "";
+    // A boundary must fit into the Content-Type line: one with control characters makes no multipart body.
+    if (std::any_of(boundary.begin(), boundary.end(), [](char c) { return static_cast<unsigned char>(c) < 32; }))
+      boundary.clear();
     if (!boundary.empty()) {
       FHeader.SetBoundary(boundary);
       TBodyParser(*this, aSource, boundary, first.substr(lineEnd + 2)).Run();

@@ -196,6 +196,12 @@ TEST(HttpRequest, ParsesPartsWithoutFormDataAsRawText) {
             "Content-Type: text/plain\r\n\r\nhello");
   EXPECT_EQ(dynamic_cast<TclTextRequestItem*>(request.Items().GetItem(1))->TextData(), "no header at all");
   EXPECT_EQ(request.Header().ContentType(), "");
+  // A first line with a line break in its boundary is no multipart body.
+  TMemoryStream broken("--a\nb\r\nContent-Disposition: form-data; filename=x\r\n\r\n1\r\n--a\nb--");
+  request.SetRequestStream(broken);
+  ASSERT_EQ(request.Items().Count(), 1);
+  EXPECT_NE(dynamic_cast<TclTextRequestItem*>(request.Items().GetItem(0)), nullptr);
+  EXPECT_NO_THROW(request.HeaderSource());
 }
 
 TEST(HttpRequest, ParsesUrlEncodedBodiesKeepingTheirEncoding) {
