@@ -16,7 +16,7 @@ const std::string cBanner =
 
 class FlvBind : public ::testing::Test {
 protected:
-  std::string Dest() const { return FDir.File("joined video.flv"); }
+  std::string Dest() const { return FDir.File("合并 video.flv"); }
   // Writes a source file and returns its path.
   std::string Source(const std::string& aName, const std::string& aBytes) {
     zvtest::WriteFile(FDir.File(aName), aBytes);

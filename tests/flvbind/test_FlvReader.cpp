@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "flvbind/FLVLib.h"
+#include "flvbind/FileReadAble.h"
 #include "flvbind/FileWriteAble.h"
+#include "flvbind/FlvErrors.h"
 #include "tests/flvbind/FlvTestFiles.h"
 #include "tests/support/TestSupport.h"
 
@@ -294,6 +296,28 @@ TEST(FlvLargeFiles, WriterHandlesPositionsBeyondFourGiB) {
   w->Write("x", 1);
   EXPECT_EQ(w->Tell(), five);
   EXPECT_EQ(w->Size(), five);
+}
+
+// Within one file system the copy stays in the kernel; from a memory file system to a disk it may
+// have to go through a buffer. Both give the same bytes.
+TEST(FlvFileObjects, CopiesARangeOfAnotherFile) {
+  zvtest::TempDir dir;
+  std::string bytes(3 << 20, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 4096);
+  std::vector<std::string> sources{dir.File("source")};
+  if (access("/dev/shm", W_OK) == 0) sources.push_back("/dev/shm/zv-flv-copy-" + std::to_string(getpid()));
+  for (const auto& source : sources) {
+    zvtest::WriteFile(source, bytes);
+    auto reader = FileReadAble::Open(source);
+    auto writer = FileWriteAble::Create(dir.File("copy"));
+    ASSERT_TRUE(reader && writer);
+    writer->Write("head", 4);
+    writer->CopyFrom(*reader, 1000, bytes.size() - 2000);
+    EXPECT_THROW(writer->CopyFrom(*reader, bytes.size() - 10, 20), EclError);  // past the end
+    writer.reset();
+    EXPECT_EQ(zvtest::ReadFile(dir.File("copy")).substr(0, bytes.size() - 1996), "head" + bytes.substr(1000, bytes.size() - 2000));
+    if (source != sources[0]) unlink(source.c_str());
+  }
 }
 
 }  // namespace
