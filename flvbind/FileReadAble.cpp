@@ -1,17 +1,32 @@
 #include "flvbind/FileReadAble.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "flvbind/BigEndian.h"
 #include "flvbind/FlvErrors.h"
 
 std::unique_ptr<FileReadAble> FileReadAble::Open(const std::string& aPath) {
-  FILE* stream = std::fopen(aPath.c_str(), "rb");
-  if (!stream) return nullptr;
+  // Only regular files: a folder cannot be read, and opening a named pipe would wait for a writer.
+  int handle = ::open(aPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st;
+  if (handle < 0) return nullptr;
+  if (::fstat(handle, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(handle, F_SETFL, 0) != 0) {
+    ::close(handle);
+    return nullptr;
+  }
+  FILE* stream = ::fdopen(handle, "rb");
+  if (!stream) {
+    ::close(handle);
+    return nullptr;
+  }
   std::unique_ptr<FileReadAble> reader(new FileReadAble(stream));
   try {
     reader->FSize = reader->Seek(0, SEEK_END);
     reader->Seek(0, SEEK_SET);
   } catch (const EclFlvFileError&) {
-    return nullptr;  // not seekable: a pipe or a folder
+    return nullptr;
   }
   return reader;
 }

@@ -1,5 +1,6 @@
 // FlvBind.exe as the application runs it: messages, exit statuses, retiming and the output file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tests/flvbind/FlvTestFiles.h"
@@ -48,7 +49,8 @@ protected:
 TEST_F(FlvBind, ReportsEachFailureWithItsStatus) {
   const std::string good = Source("good.flv", Header(5) + Video(0) + Audio(20) + Script(30) + Video(40));
   const std::string notFlv = Source("text.flv", "this is not an flv file");
-  const std::string missing = FDir.File("missing.flv");
+  const std::string missing = FDir.File("missing.flv"), pipe = FDir.File("pipe.flv");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   struct {
     std::vector<std::string> Args;
     int Status;
@@ -60,6 +62,8 @@ TEST_F(FlvBind, ReportsEachFailureWithItsStatus) {
       {{FDir.File("no/such/folder.flv"), good}, 1,
        "Can't create output file for writing, make sure the output path is writable\n", -1},
       {{Dest(), missing, good}, 2, "Can't open source flv " + missing, 0},
+      {{Dest(), FDir.Path(), good}, 2, "Can't open source flv " + FDir.Path(), 0},
+      {{Dest(), pipe, good}, 2, "Can't open source flv " + pipe, 0},  // no wait for a writer
       {{Dest(), notFlv, good}, 3, "Can't read from source flv " + notFlv + ", bad flv ?", 0},
       {{Dest(), good, missing}, 2, "Can't open source flv " + missing, 3},
       {{Dest(), good, notFlv, good}, 3, "Can't read from source flv " + notFlv + ", bad flv ?", 3},
