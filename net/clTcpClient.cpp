@@ -114,11 +114,7 @@ void TclTcpClient::OpenConnection(const std::string& aServer, int32_t aPort) {
 
 std::unique_ptr<TclNetworkStream> TclTcpClient::CreateNetworkStream() { return std::make_unique<TclNetworkStream>(); }
 
-void TclTcpClient::SetServer(const std::string& aValue) {
-  if (FServer == aValue) return;
-  FServer = aValue;
-  DoChanged();
-}
+void TclTcpClient::SetServer(const std::string& aValue) { StoreProperty(FServer, aValue); }
 
 void TclTcpClient::SetPort(int32_t aValue) {
   if (Port() == aValue && FPort) return;
@@ -151,9 +147,7 @@ void TclTcpClient::SetBitsPerSec(int32_t aValue) {
 }
 
 void TclTcpClient::SetKeepAlive(int32_t aValue) {
-  if (FKeepAlive == aValue || aValue < 0) return;
-  FKeepAlive = aValue;
-  DoChanged();
+  if (aValue >= 0) StoreProperty(FKeepAlive, aValue);
 }
 
 void TclTcpClient::SetFirewallSettings(const TclFirewallSettings& aValue) {

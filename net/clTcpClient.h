@@ -61,6 +61,14 @@ protected:
   virtual void DoOpen();
   virtual void DoClose();
 
+  // Stores a property value when it differs and notifies the change.
+  template <typename T>
+  void StoreProperty(T& aField, const T& aValue) {
+    if (aField == aValue) return;
+    aField = aValue;
+    DoChanged();
+  }
+
   // Set while a failed open or start is being cleaned up.
   bool InProgress() const { return FInProgress; }
   // Closes without notifying after a failure, keeping the first error.

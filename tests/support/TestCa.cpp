@@ -131,7 +131,7 @@ TestCert TestCa::Issue(const std::string& aLabel, const TestCertOptions& aOption
   }
   AddExtension(c, signer, NID_basic_constraints, "critical,CA:FALSE");
   AddExtension(c, signer, NID_key_usage, "critical,digitalSignature,keyEncipherment");
-  AddExtension(c, signer, NID_ext_key_usage, "serverAuth");
+  AddExtension(c, signer, NID_ext_key_usage, aOptions.ExtendedKeyUsage);
   AddExtension(c, signer, NID_subject_alt_name, san);
   AddExtension(c, signer, NID_subject_key_identifier, "hash");
   AddExtension(c, signer, NID_authority_key_identifier, "keyid:always");

@@ -22,6 +22,8 @@ struct TestCertOptions {
   TestKeyType KeyType = TestKeyType::EcP256;
   // Signed by its own key instead of the CA's.
   bool SelfSigned = false;
+  // Extended key usage ("serverAuth", "clientAuth", or both joined by a comma).
+  std::string ExtendedKeyUsage = "serverAuth";
 };
 
 struct TestCert {
