@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <thread>
+#include <vector>
 
 #include "http/clHttpDate.h"
 
@@ -252,4 +254,24 @@ TEST(TclCookieManager, AddsUpdatesAndDeletesThroughItsEvents) {
   manager.OnDeleteCookie = nullptr;
   manager.Clear();
   EXPECT_EQ(manager.Cookies().Count(), 0);
+}
+
+TEST(TclCookieManager, ServesClientsOnSeveralThreads) {
+  TclCookieManager manager;
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 4; ++t)
+    clients.emplace_back([&manager, t] {
+      for (int i = 0; i < 200; ++i) {
+        manager.AddCookies(Read("Set-Cookie: c" + std::to_string(t) + "=" + std::to_string(i), "h.example.com", "/"));
+        TclCookieList cookies;
+        manager.GetCookies(cookies, "h.example.com", "/", 80, false);
+        EXPECT_NE(cookies.CookieByName("c" + std::to_string(t)), nullptr);
+      }
+    });
+  for (auto& c : clients) c.join();
+  manager.BeginUpdate();  // the lock is recursive: operations inside the bracket take it again
+  TclCookieList all;
+  manager.GetCookies(all, "h.example.com", "/", 80, false);
+  EXPECT_EQ(Names(all), "c0=199 c1=199 c2=199 c3=199");
+  manager.EndUpdate();
 }
