@@ -1,0 +1,49 @@
+#include "tests/support/ZentavoSite.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace zvtest {
+
+ZentavoSite::ZentavoSite(const TestCert* aTlsCert) {
+  std::vector<std::string> args{"--dir", FDir.Path()};
+  if (aTlsCert) args.insert(args.end(), {"--cert", aTlsCert->ChainFile, "--key", aTlsCert->KeyFile});
+  std::string ports;
+  FServer = StartFixture("zentavo_site.py", args, ports);
+  if (std::sscanf(ports.c_str(), "PORTS %d %d", &FPort, &FTlsPort) != 2) throw std::runtime_error("site: " + ports);
+}
+
+ZentavoSite::~ZentavoSite() = default;
+
+std::string ZentavoSite::Url(const std::string& aPath) const {
+  return "http://127.0.0.1:" + std::to_string(FPort) + aPath;
+}
+
+std::string ZentavoSite::TlsUrl(const std::string& aPath) const {
+  return "https://127.0.0.1:" + std::to_string(FTlsPort) + aPath;
+}
+
+void ZentavoSite::AddPage(const std::string& aPath, const std::string& aText) {
+  std::filesystem::path file = std::filesystem::path(FDir.Path()) / "pages" / aPath.substr(aPath.find_first_not_of('/'));
+  std::filesystem::create_directories(file.parent_path());
+  WriteFile(file.string(), aText);
+}
+
+void ZentavoSite::Configure(const nlohmann::json& aConfig) {
+  // Written aside and renamed in, so the server never reads half a file.
+  std::string file = FDir.File("site.json");
+  WriteFile(file + ".tmp", aConfig.dump());
+  std::filesystem::rename(file + ".tmp", file);
+}
+
+std::vector<nlohmann::json> ZentavoSite::Requests() const {
+  std::vector<nlohmann::json> requests;
+  std::ifstream log(FDir.File("requests.log"));
+  for (std::string line; std::getline(log, line);)
+    if (!line.empty()) requests.push_back(nlohmann::json::parse(line));
+  return requests;
+}
+
+}  // namespace zvtest

@@ -1,0 +1,37 @@
+#pragma once
+// The local stand-in of the Zentavo site (tests/fixtures/zentavo_site.py) seen from a test: pages
+// written into its folder, its behaviour set by a JSON configuration, and the log of what it got.
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/support/TestCa.h"
+#include "tests/support/TestSupport.h"
+
+namespace zvtest {
+
+class ZentavoSite {
+public:
+  // With a certificate it also serves HTTPS on a port of its own.
+  explicit ZentavoSite(const TestCert* aTlsCert = nullptr);
+  ~ZentavoSite();
+
+  std::string Url(const std::string& aPath = "") const;     // http://127.0.0.1:port + path
+  std::string TlsUrl(const std::string& aPath = "") const;  // https://127.0.0.1:port + path
+
+  // Serves aText at aPath (e.g. "/www.zentavo.com/video/BV1").
+  void AddPage(const std::string& aPath, const std::string& aText);
+  // The behaviour: play replies, comment limit, faults (see tests/fixtures/README.md).
+  void Configure(const nlohmann::json& aConfig);
+  // Every request so far: method, path, query, tls, headers.
+  std::vector<nlohmann::json> Requests() const;
+
+private:
+  TempDir FDir;
+  std::unique_ptr<ChildProcess> FServer;
+  int FPort = 0;
+  int FTlsPort = 0;
+};
+
+}  // namespace zvtest
