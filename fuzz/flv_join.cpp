@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -29,6 +30,10 @@ struct TWorkFolder {
         << std::string("FLV\x01\x05\0\0\0\x09\0\0\0\0", 13) + Tag(9, 0, "\x17\x01\0\0\0") + Tag(8, 20, "\xAF\x01xx") +
                Tag(9, 40, "\x27\x01\0\0\0");
     Messages = std::fopen("/dev/null", "w");
+  }
+  ~TWorkFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(Path, ignored);
   }
   std::string Path;
   FILE* Messages;

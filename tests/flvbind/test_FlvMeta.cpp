@@ -107,16 +107,23 @@ TEST_F(FlvMeta, ALeadingOnMetaDataIsTakenOverAndLaterScriptTagsDropped) {
             (std::vector<uint32_t>{0, 40, 80}));
 }
 
-TEST_F(FlvMeta, StreamsTheHeaderDoesNotAnnounceCountAsZero) {
-  // video only, the header without audio; a stray audio tag's data is not read but still counted
-  std::string input = Header(1) + Video(0, 5, 0x12) + Video(1000, 40, 0x12) + Audio(1500, 1000, 0x2E) + Video(2000);
-  EXPECT_EQ(ScanAndRewrite(input), std::make_pair(1, 1));
-  EXPECT_EQ(Written("duration"), 2.0);
-  EXPECT_EQ(Written("framerate"), 2);  // 3 / 2 s = 1.5, halves go up
-  EXPECT_EQ(Written("videocodecid"), 2);
-  EXPECT_EQ(Written("audiocodecid"), 0);
-  EXPECT_EQ(Written("audiodatarate"), 4);  // 8 kbit / 2 s
-  EXPECT_EQ(Written("width"), 0);          // Sorenson tag too short for its picture header
+TEST_F(FlvMeta, TagDataIsReadUntilEveryAnnouncedStreamHasBeenSeen) {
+  // Without audio in the header the scan stops reading tag data after the first video tag, so a
+  // stray audio tag is counted but its codec stays unknown; with audio announced it is read.
+  const std::string tags = Video(0, 5, 0x12) + Video(1000, 40, 0x12) + Audio(1500, 1000, 0x2E) + Video(2000);
+  struct {
+    uint8_t Flags;
+    double AudioCodec;
+  } cases[] = {{1, 0}, {5, 2}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(ScanAndRewrite(Header(c.Flags) + tags), std::make_pair(1, 1));
+    EXPECT_EQ(Written("audiocodecid"), c.AudioCodec);
+    EXPECT_EQ(Written("duration"), 2.0);
+    EXPECT_EQ(Written("framerate"), 2);  // 3 / 2 s = 1.5, halves go up
+    EXPECT_EQ(Written("videocodecid"), 2);
+    EXPECT_EQ(Written("audiodatarate"), 4);  // 8 kbit / 2 s
+    EXPECT_EQ(Written("width"), 0);          // the first Sorenson tag is too short for its picture header
+  }
 }
 
 TEST_F(FlvMeta, RatesRoundToTheNearestWholeNumber) {
