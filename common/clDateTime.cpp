@@ -19,3 +19,12 @@ TDateTime TclDateTime::Now() {
   clock_gettime(CLOCK_REALTIME, &now);
   return FromUnixTime(double(now.tv_sec) + double(now.tv_nsec) / 1e9);
 }
+
+TclLocalTime TclDateTime::NowLocal() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+          int(now.tv_nsec / 1000000)};
+}

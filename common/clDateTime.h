@@ -5,10 +5,16 @@
 
 using TDateTime = double;
 
+// The current local time split into calendar fields (month 1..12).
+struct TclLocalTime {
+  int Year, Month, Day, Hour, Minute, Second, Millisecond;
+};
+
 class TclDateTime {
 public:
   static constexpr double SecondsPerDay = 86400.0;
   static TDateTime Now();
   // Seconds since 1970-01-01 UTC, as local date-time.
   static TDateTime FromUnixTime(double aSeconds);
+  static TclLocalTime NowLocal();
 };

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <ctime>
+#include <cstdio>
 
+#include "common/clDateTime.h"
 #include "common/clTranslator.h"
 #include "http/clHeaderFieldList.h"
 
@@ -140,15 +140,10 @@ std::string QuotedPartValue(const std::string& aText) {
 }
 
 std::string NewBoundary() {
-  using namespace std::chrono;
-  const auto now = system_clock::now();
-  const std::time_t seconds = system_clock::to_time_t(now);
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  const int millis = int(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+  const TclLocalTime now = TclDateTime::NowLocal();
   char suffix[32];
-  std::snprintf(suffix, sizeof suffix, "%02X%02X%02X%02X%02X%02X", local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                local.tm_min, local.tm_sec, millis);
+  std::snprintf(suffix, sizeof suffix, "%02X%02X%02X%02X%02X%02X", now.Month, now.Day, now.Hour, now.Minute, now.Second,
+                now.Millisecond);
   return std::string(27, '-') + std::string(suffix).substr(0, 12);
 }
 
