@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "common/clMessagePump.h"
+#include "net/clSocks.h"
 
 // Ticks on a helper thread, delivered to the opening thread's message pump. The target is cleared
 // on that thread when the timer stops, so a tick still queued does nothing.
@@ -108,8 +109,14 @@ void TclTcpClient::InternalClose(bool aNotifyPeer) {
 void TclTcpClient::OpenConnection(const std::string& aServer, int32_t aPort) {
   FConnection->SetNetworkStream(nullptr);
   std::unique_ptr<TclNetworkStream> stream = CreateNetworkStream();
-  FConnection->SetNetworkStream(std::move(stream));
-  FConnection->Open(TclHostResolver::GetIPAddress(aServer), aPort);
+  if (FFirewallSettings.Server().empty()) {
+    FConnection->SetNetworkStream(std::move(stream));
+    FConnection->Open(TclHostResolver::GetIPAddress(aServer), aPort);
+    return;
+  }
+  std::string target = FFirewallSettings.NeedResolveIP() ? aServer : TclHostResolver::GetIPAddress(aServer);
+  FConnection->SetNetworkStream(TclSocksNetworkStream::Create(FFirewallSettings, std::move(stream), target, aPort));
+  FConnection->Open(TclHostResolver::GetIPAddress(FFirewallSettings.Server()), FFirewallSettings.Port());
 }
 
 std::unique_ptr<TclNetworkStream> TclTcpClient::CreateNetworkStream() { return std::make_unique<TclNetworkStream>(); }

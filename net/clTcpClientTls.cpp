@@ -1,5 +1,7 @@
 #include "net/clTcpClientTls.h"
 
+#include "net/clSocks.h"
+
 void TclTcpClientTls::SetUseTLS(TclClientTlsMode aValue) { StoreProperty(FUseTLS, aValue); }
 
 std::unique_ptr<TclNetworkStream> TclTcpClientTls::CreateNetworkStream() {
@@ -42,7 +44,9 @@ void TclTcpClientTls::StartTls() {
 }
 
 bool TclTcpClientTls::IsTls() const {
-  return dynamic_cast<TclTlsNetworkStream*>(Connection()->NetworkStream()) != nullptr;
+  TclNetworkStream* stream = Connection()->NetworkStream();
+  if (auto* socks = dynamic_cast<TclSocksNetworkStream*>(stream)) stream = socks->BaseStream();
+  return dynamic_cast<TclTlsNetworkStream*>(stream) != nullptr;
 }
 
 void TclTcpClientTls::DoGetCertificate(std::unique_ptr<TclCertificate>& aCertificate, TclCertificateList& aExtraCerts,
