@@ -4,9 +4,13 @@
 
 #include "app/MainForm.h"
 #include "app/TextRoutines.h"
+#include "common/clTranslator.h"
 
 namespace {
 
+constexpr const char* kNoAddress = "视频地址不能为空！";
+constexpr const char* kNotTheSite = "播放地址可能不正确！";
+constexpr const char* kNoData = "暂时无法获取数据！";
 constexpr const char* kNoVideoInfo = "未能获取视频信息！";
 constexpr const char* kNothingFound = "取不到任何信息，可能网站已经改版，您可以稍候再试试！";
 
@@ -67,6 +71,45 @@ bool CutBefore(std::string& aPage, const std::string& aKey) {
 }
 
 }  // namespace
+
+void TForm1::btn1Click(TButton* Sender) {
+  lv2.Clear();
+  edt3.SetVisible(false);  // the hint line goes with the first listing
+  const std::string address = edt1.Text();  // as typed, spaces included
+  if (address.empty()) {
+    FPlatform.ShowMessage(kNoAddress);
+    return;
+  }
+  if (address.find("." + FSite.DomainLabel + ".") == std::string::npos) {
+    FPlatform.ShowMessage(kNotTheSite);
+    return;
+  }
+  // Disabled until the listing has ended, so pending events cannot start another one.
+  btn1.SetEnabled(false);
+  lv2.SetEnabled(false);
+  static const char* const kQualityCodes[] = {"80", "64", "32", "16"};
+  int quality = cbb4.ItemIndex();
+  QualityCode = kQualityCodes[quality >= 0 && quality < 4 ? quality : 0];
+  std::string page = FetchPage(address);
+  if (page.empty()) {
+    FPlatform.ShowMessage(kNoData);
+    btn1.SetEnabled(true);
+    lv2.SetEnabled(true);
+    return;
+  }
+  ListPage(std::move(page));
+}
+
+std::string TForm1::FetchPage(const std::string& aAddress) {
+  TMemoryStream body;
+  try {
+    clhtp1.SendRequest("GET", aAddress, clhtprqst1.HeaderSource(), nullptr, nullptr, &body);
+  } catch (const std::exception&) {
+    // Connection, TLS, protocol and status errors all mean: no page.
+    return std::string();
+  }
+  return TclTranslator::GetString(body.Data(), "utf-8");
+}
 
 void TForm1::ListPage(std::string aPage) {
   PageKind = 0;

@@ -44,6 +44,11 @@ TForm1::TForm1(TAppPlatform& aPlatform, TSiteSettings aSite)
 
   pnl6.SetVisible(false);
   img1.SetHint("点击二维码关闭捐助窗口");
+
+  btn1.OnClick = [this](TButton* aSender) { btn1Click(aSender); };
+  clhtprqst1.Header().SetAccept("*/*");
+  clhtprqst1.Header().SetReferer(FSite.MainAddress);
+  clhtp1.SetUserAgent("Mozilla/5.0 (iPhone; CPU iPhone OS 9_1 like Mac OS X)");
 }
 
 void TForm1::SetSaveFolder(const std::string& aValue) {

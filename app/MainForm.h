@@ -10,6 +10,8 @@
 #include "app/AppPlatform.h"
 #include "app/Controls.h"
 #include "app/SiteSettings.h"
+#include "http/clHttp.h"
+#include "http/clHttpRequest.h"
 
 class TForm1 : public TControl {
 public:
@@ -29,6 +31,9 @@ public:
   void chk3Click(TCheckBox* Sender);
 
   // Listing: the rows of lv2 from the text of a video page.
+  void btn1Click(TButton* Sender);
+  // The page's body as UTF-8 text; empty when the request failed in any way.
+  std::string FetchPage(const std::string& aAddress);
   void ListPage(std::string aPage);
   void AddPageRows(std::string_view aPage, const std::string& aTitle);
   void AddEpisodeRows(std::string_view aPage, const std::string& aTitle);
@@ -43,6 +48,7 @@ public:
   int64_t BytesThisSecond = 0;
   std::atomic<bool> Closing{false};
   bool XmlStoppedByLimit = false;
+  std::string QualityCode;  // "80", "64", "32" or "16": the quality the last listing asks for
 
   // Status area above the tabs, and the donation link beside them.
   TLabel lbl3{"lbl3"};
@@ -98,6 +104,10 @@ public:
   TPanel pnl6{"pnl6", (Width - 320) / 2, 90, 320, 400};
   TImage img1{"img1"};
   TLabel lbl9{"lbl9", "捐助是自愿的，表示对本工具的支持；在捐助前需要知道软件可能不会一直更新。"};
+
+  // The request header every request of the program carries, and the client that fetches pages.
+  TclHttpRequest clhtprqst1;
+  TclHttp clhtp1;
 
   // Speed tick of the video downloads, start of the next merge, stop of the comment downloads.
   TTimer tmr1;

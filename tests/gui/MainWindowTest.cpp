@@ -20,6 +20,7 @@
 #include "gui/MainWindow.h"
 #include "gui/QtPlatform.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/ZentavoSite.h"
 
 namespace {
 
@@ -218,4 +219,38 @@ TEST_F(MainWindowTest, TheEventLoopServesThePumpAndTheTimers) {
   Platform.StartTimer(1, false, [&] { once = true; });
   while (timer.Enabled() || !once) Platform.WaitForEvents(2000);
   EXPECT_EQ(ticks, 2);
+}
+
+TEST(MainWindowListing, PastedAddressListsThePartsIntoTheWindow) {
+  App();
+  zvtest::ZentavoSite site;
+  site.AddPage("/www.zentavo.com/video/BV2",
+               "{\"title\":\"T\",\"pages\":[{\"cid\":1,\"part\":\"第一部分\"},{\"cid\":2,\"part\":\"第二部分\"}]}");
+  zvtest::TempDir dir;
+  TQtPlatform platform{dir.Path(), {{"flvexe", "binder"}, {"flvdll", "library"}}};
+  TForm1 form{platform, TSiteSettings{"zentavo", "https://www.zentavo.com", site.Url(), site.Url()}};
+  TMainWindow window{form};
+  form.FormCreate();
+  window.show();
+  // Every pass of the waits processes the window's events, so it keeps repainting.
+  int repaints = 0;
+  struct TPaintCounter : QObject {
+    int& Count;
+    explicit TPaintCounter(int& aCount) : Count(aCount) {}
+    bool eventFilter(QObject*, QEvent* aEvent) override {
+      if (aEvent->type() == QEvent::Paint) ++Count;
+      return false;
+    }
+  } counter(repaints);
+  auto* parts = window.findChild<QTreeWidget*>("lv2");
+  parts->viewport()->installEventFilter(&counter);
+
+  QTest::keyClicks(window.findChild<QLineEdit*>("edt1"), QString::fromStdString(site.Url("/www.zentavo.com/video/BV2")));
+  QTest::mouseClick(window.findChild<QPushButton*>("btn1"), Qt::LeftButton);
+  ASSERT_EQ(parts->topLevelItemCount(), 2);
+  EXPECT_EQ(parts->topLevelItem(0)->text(0), "1");
+  EXPECT_EQ(parts->topLevelItem(1)->text(1), "第二部分");
+  EXPECT_GT(repaints, 0);
+  EXPECT_FALSE(window.findChild<QLineEdit*>("edt3")->isVisible());
+  EXPECT_TRUE(window.findChild<QPushButton*>("btn1")->isEnabled());
 }

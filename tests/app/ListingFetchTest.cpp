@@ -1,0 +1,87 @@
+// The listing command against the local site: the page request, its failures and its messages.
+#include <gtest/gtest.h>
+
+#include "app/HeadlessPlatform.h"
+#include "app/MainForm.h"
+#include "tests/support/ZentavoSite.h"
+
+namespace {
+
+const std::string kPage = "/www.zentavo.com/video/BV1";
+const std::string kOnePart = "{\"data\":{\"title\":\"Opening\",\"pages\":[{\"cid\":101,\"part\":\"p1\"}]}}";
+
+class ListingCommand : public ::testing::Test {
+protected:
+  ListingCommand() { Site.AddPage(kPage, kOnePart); }
+
+  // Types aAddress, clicks "解析" and returns the messages shown.
+  std::vector<std::string> List(const std::string& aAddress) {
+    Platform.Messages.clear();
+    Form.edt1.SetText(aAddress);
+    Form.btn1.Click();
+    EXPECT_TRUE(Form.btn1.Enabled());
+    EXPECT_TRUE(Form.lv2.Enabled());
+    return Platform.Messages;
+  }
+
+  zvtest::ZentavoSite Site;
+  THeadlessPlatform Platform;
+  TForm1 Form{Platform, TSiteSettings{"zentavo", "https://www.zentavo.com", Site.Url(), Site.Url()}};
+};
+
+}  // namespace
+
+TEST_F(ListingCommand, ListsThePageWithTheSharedRequestHeader) {
+  EXPECT_TRUE(Form.edt3.Visible());
+  EXPECT_TRUE(List(Site.Url(kPage)).empty());
+  ASSERT_EQ(Form.lv2.Count(), 1);
+  EXPECT_EQ(Form.lv2.SubItem(0, 0), "Opening");
+  EXPECT_EQ(Form.lv2.SubItem(0, 1), "101");
+  EXPECT_FALSE(Form.edt3.Visible());
+  EXPECT_EQ(Form.QualityCode, "80");
+
+  auto request = Site.Requests().back();
+  EXPECT_EQ(request["method"], "GET");
+  EXPECT_EQ(request["headers"]["Accept"], "*/*");
+  EXPECT_EQ(request["headers"]["Referer"], "https://www.zentavo.com");
+  EXPECT_EQ(request["headers"]["User-Agent"], "Mozilla/5.0 (iPhone; CPU iPhone OS 9_1 like Mac OS X)");
+
+  // A second listing replaces the first; the quality follows cbb4.
+  Form.cbb4.SetItemIndex(1);
+  List(Site.Url(kPage));
+  EXPECT_EQ(Form.lv2.Count(), 1);
+  EXPECT_EQ(Form.QualityCode, "64");
+}
+
+TEST_F(ListingCommand, RedirectedCompressedAndChunkedPagesAreListed) {
+  Site.Configure({{"faults", {{"/moved", {{"redirect", kPage}}}, {kPage, {{"gzip", true}, {"chunked", true}}}}}});
+  EXPECT_TRUE(List(Site.Url("/moved?.zentavo.")).empty());
+  ASSERT_EQ(Form.lv2.Count(), 1);
+  EXPECT_EQ(Form.lv2.SubItem(0, 0), "Opening");
+}
+
+TEST_F(ListingCommand, TellsTheUserWhatWentWrong) {
+  Site.AddPage("/www.zentavo.com/video/plain", "<html>no video here</html>");
+  Site.Configure({{"faults", {{"/www.zentavo.com/video/gone", {{"status", 404}}}}}});
+  Form.lv2.Add("old", {"row", "1", "", "", ""});
+  struct TCase {
+    std::string Address, Message;
+  } cases[] = {
+      {"", "视频地址不能为空！"},
+      {Site.Url("/www.Zentavo.com/video/BV1"), "播放地址可能不正确！"},  // the label in other case
+      {Site.Url("/www.zentavo.com/video/gone"), "暂时无法获取数据！"},
+      {"http://127.0.0.1:1/www.zentavo.com/video/BV1", "暂时无法获取数据！"},  // nobody listens
+      {Site.Url("/www.zentavo.com/video/plain"), "未能获取视频信息！"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(List(c.Address), std::vector<std::string>{c.Message}) << c.Address;
+    EXPECT_EQ(Form.lv2.Count(), 0) << c.Address;
+  }
+}
+
+TEST_F(ListingCommand, UsesTheAddressAsTyped) {
+  Site.AddPage(kPage + " ", "{\"title\":\"With a space\",\"pages\":[{\"cid\":7,\"part\":\"x\"}]}");
+  EXPECT_TRUE(List(Site.Url(kPage) + " ").empty());
+  ASSERT_EQ(Form.lv2.Count(), 1);
+  EXPECT_EQ(Form.lv2.SubItem(0, 0), "With a space");
+}
