@@ -105,6 +105,115 @@ TclCookieManager& TclHttp::Cookies() {
   return *FOwnCookieManager;
 }
 
+void TclHttp::SetRequest(TclHttpRequest* aValue) {
+  if (FRequest == aValue) return;
+  FRequest = aValue;
+  DoChanged();
+}
+
+TclHttpRequest* TclHttp::UseRequest(TclHttpRequest* aRequest) {
+  if (!aRequest) aRequest = FRequest;
+  if (!aRequest) {
+    if (!FOwnRequest) FOwnRequest = std::make_unique<TclHttpRequest>();
+    FOwnRequest->Clear();
+    aRequest = FOwnRequest.get();
+  }
+  if (!FCharSet.empty()) aRequest->Header().SetCharSet(FCharSet);
+  return aRequest;
+}
+
+void TclHttp::LoadText(TMemoryStream& aBody, TStrings& aLines) const {
+  aBody.SetPosition(0);
+  Str::LoadStrings(aBody, aLines, TextCharSet());
+}
+
+void TclHttp::Get(const std::string& aUrl, TStream* aDestination) { Get(aUrl, nullptr, nullptr, aDestination); }
+
+void TclHttp::Get(const std::string& aUrl, TStrings& aDestination) {
+  TMemoryStream body;
+  Get(aUrl, nullptr, nullptr, &body);
+  LoadText(body, aDestination);
+}
+
+void TclHttp::Get(const std::string& aUrl, TStrings* aResponseHeader, TStream* aResponseBody) {
+  Get(aUrl, nullptr, aResponseHeader, aResponseBody);
+}
+
+void TclHttp::Get(const std::string& aUrl, TclHttpRequest* aRequest, TStream* aDestination) {
+  Get(aUrl, aRequest, nullptr, aDestination);
+}
+
+void TclHttp::Get(const std::string& aUrl, TclHttpRequest* aRequest, TStrings* aResponseHeader,
+                  TStream* aResponseBody) {
+  TclHttpRequest* request = UseRequest(aRequest);
+  std::string query = Str::Trim(Str::GetText(request->RequestSource()));
+  SendRequest("GET", query.empty() ? aUrl : aUrl + "?" + query, request->HeaderSource(), nullptr, aResponseHeader,
+              aResponseBody);
+}
+
+void TclHttp::Head(const std::string& aUrl, TStrings* aResponseHeader) {
+  SendRequest("HEAD", aUrl, nullptr, aResponseHeader, nullptr);
+}
+
+void TclHttp::Post(const std::string& aUrl, TStream* aResponseBody) { Post(aUrl, nullptr, nullptr, aResponseBody); }
+
+void TclHttp::Post(const std::string& aUrl, TStrings& aResponseBody) { Post(aUrl, nullptr, aResponseBody); }
+
+void TclHttp::Post(const std::string& aUrl, TclHttpRequest* aRequest, TStream* aResponseBody) {
+  Post(aUrl, aRequest, nullptr, aResponseBody);
+}
+
+void TclHttp::Post(const std::string& aUrl, TclHttpRequest* aRequest, TStrings& aResponseBody) {
+  TMemoryStream body;
+  Post(aUrl, aRequest, nullptr, &body);
+  LoadText(body, aResponseBody);
+}
+
+void TclHttp::Post(const std::string& aUrl, TclHttpRequest* aRequest, TStrings* aResponseHeader,
+                   TStream* aResponseBody) {
+  SendRequest("POST", aUrl, aRequest, aResponseHeader, aResponseBody);
+}
+
+TStrings TclHttp::SourceHeader(const std::string& aContentType, const TStrings* aHeader) {
+  // Edited on a copy: the request object may be shared by other requests.
+  TclHttpRequest request;
+  request.Assign(*UseRequest(nullptr));
+  request.Header().SetAccept("");
+  if (!aContentType.empty()) request.Header().SetContentType(aContentType);
+  if (aHeader) request.Header().ParseHeader(*aHeader);
+  return request.HeaderSource();
+}
+
+void TclHttp::Put(const std::string& aUrl, const std::string& aContentType, TStream* aSource,
+                  TStrings* aResponseHeader, TStream* aResponseBody) {
+  SendRequest("PUT", aUrl, SourceHeader(aContentType, nullptr), aSource, aResponseHeader, aResponseBody);
+}
+
+void TclHttp::Put(const std::string& aUrl, const std::string& aContentType, const TStrings& aSource,
+                  TStrings* aResponseHeader, TStream* aResponseBody) {
+  TMemoryStream source;
+  Str::SaveStrings(aSource, source, FCharSet);
+  source.SetPosition(0);
+  Put(aUrl, aContentType, &source, aResponseHeader, aResponseBody);
+}
+
+void TclHttp::Patch(const std::string& aUrl, const TStrings* aRequestHeader, TStream* aSource,
+                    TStrings* aResponseHeader, TStream* aResponseBody) {
+  SendRequest("PATCH", aUrl, SourceHeader("", aRequestHeader), aSource, aResponseHeader, aResponseBody);
+}
+
+void TclHttp::Delete(const std::string& aUrl, TStrings* aResponseHeader, TStream* aResponseBody) {
+  SendRequest("DELETE", aUrl, nullptr, aResponseHeader, aResponseBody);
+}
+
+void TclHttp::SendRequest(const std::string& aMethod, const std::string& aUrl, TclHttpRequest* aRequest,
+                          TStrings* aResponseHeader, TStream* aResponseBody) {
+  TclHttpRequest* request = UseRequest(aRequest);
+  TStrings header = request->HeaderSource();
+  std::unique_ptr<TStream> body = request->RequestStream();
+  SendRequest(aMethod, aUrl, header, body.get(), aResponseHeader, aResponseBody);
+}
+
 bool TclHttp::Authorize(const std::string& aMethod, const std::string& aUserName, const std::string& aPassword,
                         const TStrings& aChallenge, bool& aStartNewConnection, std::string& aAuthValue) {
   aStartNewConnection = false;

@@ -15,6 +15,7 @@
 #include "common/clStringsUtils.h"
 #include "http/clCookieManager.h"
 #include "http/clHttpHeader.h"
+#include "http/clHttpRequest.h"
 #include "http/clHttpUtils.h"
 #include "http/clUriUtils.h"
 #include "net/clTcpClient.h"
@@ -26,11 +27,45 @@ public:
   TclHttp();
   ~TclHttp() override;
 
-  // The general form: absent headers are empty lists, an absent request body an empty stream, an
-  // absent response body a discarding stream. aResponseHeader receives the response header lines,
-  // the status line first.
+  // The request object of the operations below is the one given, else Request, else the client's
+  // own (cleared before each use). A response header argument receives the response header lines,
+  // the status line first; text forms decode the body in the response's charset, else CharSet.
+
+  // GET with the request's header; its body text, when there is one, becomes the query.
+  void Get(const std::string& aUrl, TStream* aDestination);
+  void Get(const std::string& aUrl, TStrings& aDestination);
+  void Get(const std::string& aUrl, TStrings* aResponseHeader, TStream* aResponseBody);
+  void Get(const std::string& aUrl, TclHttpRequest* aRequest, TStream* aDestination);
+  void Get(const std::string& aUrl, TclHttpRequest* aRequest, TStrings* aResponseHeader, TStream* aResponseBody);
+  // HEAD: no body is read.
+  void Head(const std::string& aUrl, TStrings* aResponseHeader = nullptr);
+  // POST of the request's body.
+  void Post(const std::string& aUrl, TStream* aResponseBody);
+  void Post(const std::string& aUrl, TStrings& aResponseBody);
+  void Post(const std::string& aUrl, TclHttpRequest* aRequest, TStream* aResponseBody);
+  void Post(const std::string& aUrl, TclHttpRequest* aRequest, TStrings& aResponseBody);
+  void Post(const std::string& aUrl, TclHttpRequest* aRequest, TStrings* aResponseHeader, TStream* aResponseBody);
+  // PUT of aSource (text is encoded in CharSet), with the request's header without Accept and
+  // with aContentType when given.
+  void Put(const std::string& aUrl, const std::string& aContentType, TStream* aSource,
+           TStrings* aResponseHeader = nullptr, TStream* aResponseBody = nullptr);
+  void Put(const std::string& aUrl, const std::string& aContentType, const TStrings& aSource,
+           TStrings* aResponseHeader = nullptr, TStream* aResponseBody = nullptr);
+  // PATCH of aSource, with the request's header without Accept, or with aRequestHeader when given.
+  void Patch(const std::string& aUrl, const TStrings* aRequestHeader, TStream* aSource,
+             TStrings* aResponseHeader = nullptr, TStream* aResponseBody = nullptr);
+  void Delete(const std::string& aUrl, TStrings* aResponseHeader = nullptr, TStream* aResponseBody = nullptr);
+
+  // The general forms: absent headers are empty lists, an absent request body an empty stream, an
+  // absent response body a discarding stream.
   void SendRequest(const std::string& aMethod, const std::string& aUrl, const TStrings& aRequestHeader,
                    TStream* aRequestBody, TStrings* aResponseHeader, TStream* aResponseBody);
+  void SendRequest(const std::string& aMethod, const std::string& aUrl, TclHttpRequest* aRequest,
+                   TStrings* aResponseHeader, TStream* aResponseBody);
+
+  // An external request object (not owned; unlink it before it is destroyed).
+  TclHttpRequest* Request() const { return FRequest; }
+  void SetRequest(TclHttpRequest* aValue);
 
   // Settings.
   const std::string& CharSet() const { return FCharSet; }
@@ -145,6 +180,11 @@ private:
   bool KeepAliveAllowed(const TclTransaction& aTransaction) const;
   std::string TextCharSet() const;
   TclCookieManager& Cookies();
+  TclHttpRequest* UseRequest(TclHttpRequest* aRequest);
+  // The body in the text charset as lines.
+  void LoadText(TMemoryStream& aBody, TStrings& aLines) const;
+  // PUT and PATCH: the request's header lines without Accept (aHeader: replaced by those lines).
+  TStrings SourceHeader(const std::string& aContentType, const TStrings* aHeader);
   // The URL of the request in progress as it goes on the wire.
   TclUrlParser WireUrl() const;
   void StartProgress(std::function<void(TclHttp*, int64_t, int64_t)>& aEvent);
@@ -169,9 +209,11 @@ private:
   std::unique_ptr<TclCookieManager> FOwnCookieManager;
   bool FAllowCookies = true;
   bool FAllowCompression = true;
+  TclHttpRequest* FRequest = nullptr;
   TclHttpResponseHeader FResponseHeader;
   TclHttpVersion FResponseVersion = hvHttp1_1;
   bool FProgressHandled = false;
+  std::unique_ptr<TclHttpRequest> FOwnRequest;
   TclCookieList FResponseCookies;
   std::string FOldProxyServer;
   int32_t FOldProxyPort = 0;

@@ -55,12 +55,16 @@ TEST(Http, WritesTheExactRequestOnTheWire) {
   HttpFixture server;
   server.Reply(HttpResponse(200, "OK", {"Set-Cookie: sid=42; Path=/", "Set-Cookie: lang=zh; Path=/video"}, "page"));
   server.Reply(HttpResponse(200, "OK", {}, "again"));
+  // As the main window sets it up: a shared request object with Accept and Referer.
+  TclHttpRequest request;
+  request.Header().SetAccept("*/*");
+  request.Header().SetReferer("https://www.zentavo.example/");
   TestHttp http;
+  http.SetRequest(&request);
   http.SetUserAgent(cIPhone);
   TStrings responseHeader;
   TMemoryStream body;
-  const TStrings request{"Accept: */*", "Referer: https://www.zentavo.example/"};
-  http.SendRequest("GET", server.Url("/video/av1/index.html?x=1#part2"), request, nullptr, &responseHeader, &body);
+  http.Get(server.Url("/video/av1/index.html?x=1#part2"), &responseHeader, &body);
   EXPECT_EQ(body.Data(), "page");
   EXPECT_EQ(responseHeader, (TStrings{"HTTP/1.1 200 OK", "Set-Cookie: sid=42; Path=/",
                                       "Set-Cookie: lang=zh; Path=/video", "Content-Length: 4"}));
@@ -68,7 +72,10 @@ TEST(Http, WritesTheExactRequestOnTheWire) {
   EXPECT_EQ(http.ResponseCookies().Items(0)->Name(), "sid");
   EXPECT_EQ(http.StatusCode(), 200);
   EXPECT_EQ(http.StatusText(), "OK");
-  http.SendRequest("GET", server.Url("/video/av2/"), request, nullptr, nullptr, nullptr);
+  TStrings text;
+  http.Get(server.Url("/video/av2/"), text);
+  EXPECT_EQ(text, TStrings{"again"});
+  http.SetRequest(nullptr);
 
   auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 2u);
@@ -80,6 +87,48 @@ TEST(Http, WritesTheExactRequestOnTheWire) {
                              "Connection: Keep-Alive\r\n";
   EXPECT_EQ(requests[0].Raw, "GET /video/av1/index.html?x=1 HTTP/1.1\r\n" + common + "\r\n");
   EXPECT_EQ(requests[1].Raw, "GET /video/av2/ HTTP/1.1\r\n" + common + "Cookie: lang=zh; sid=42\r\n\r\n");
+}
+
+TEST(Http, EachOperationSendsItsMethodHeaderAndBody) {
+  HttpFixture server;
+  server.Route("/", {fx::Send(HttpResponse(200, "OK", {"Content-Type: text/plain; charset=gbk"}, "\xCA\xD3\xC6\xB5"))});
+  TestHttp http;
+  http.SetAllowCompression(false);
+  http.SetCharSet("utf-8");
+  TclHttpRequest form;
+  form.AddFormField("a", "1");
+  form.AddFormField("b", "x y");
+  TStrings text;
+  http.Get(server.Url("/"), &form, nullptr, nullptr);
+  http.Post(server.Url("/"), &form, text);
+  EXPECT_EQ(text, TStrings{"视频"});  // decoded in the response's charset
+  http.Put(server.Url("/"), "text/plain", TStrings{"один", "два"});
+  TMemoryStream patch("{}");
+  TStrings patchHeader{"Content-Type: application/json"};
+  http.Patch(server.Url("/"), &patchHeader, &patch);
+  http.Delete(server.Url("/"));
+  TStrings header;
+  http.Head(server.Url("/"), &header);
+  EXPECT_EQ(header.front(), "HTTP/1.1 200 OK");
+  http.Post(server.Url("/"), text);
+
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 7u);
+  std::string host = "Host: " + server.HostPort() + "\r\nUser-Agent: Mozilla/4.0 (compatible; Varnelo Net Toolkit)\r\n";
+  // The form went into the query: the body's Content-Length and Content-Type are dropped.
+  EXPECT_EQ(requests[0].Raw, "GET /?a=1&b=x+y HTTP/1.1\r\nAccept: */*\r\n" + host + "Connection: Keep-Alive\r\n\r\n");
+  EXPECT_EQ(requests[1].RequestLine(), "POST / HTTP/1.1");
+  EXPECT_EQ(requests[1].Body(), "a=1&b=x+y");
+  EXPECT_EQ(HeaderValue(requests[1].Head(), "Content-Length"), "9");
+  EXPECT_EQ(requests[2].Raw, "PUT / HTTP/1.1\r\nContent-Type: text/plain; charset=utf-8\r\n" + host +
+                             "Content-Length: 18\r\nConnection: Keep-Alive\r\n\r\nодин\r\nдва\r\n");
+  EXPECT_EQ(requests[3].Raw, "PATCH / HTTP/1.1\r\nContent-Type: application/json\r\n" + host +
+                             "Content-Length: 2\r\nConnection: Keep-Alive\r\n\r\n{}");
+  EXPECT_EQ(requests[4].Raw, "DELETE / HTTP/1.1\r\nAccept: */*\r\n" + host + "Connection: Keep-Alive\r\n\r\n");
+  EXPECT_EQ(requests[5].RequestLine(), "HEAD / HTTP/1.1");
+  // The client's own request object is cleared before each use: the form is gone.
+  EXPECT_EQ(requests[6].Raw, "POST / HTTP/1.1\r\nAccept: */*\r\n" + host +
+                             "Content-Length: 0\r\nConnection: Keep-Alive\r\n\r\n");
 }
 
 TEST(Http, CookiesCanBeSwitchedOffOrKeptInAnExternalStore) {
