@@ -75,6 +75,7 @@ struct TclHttp::TclTransaction {
 };
 
 TclHttp::TclHttp() {
+  SetTLSFlags({tfUseSSL3, tfUseTLS, tfUseTLS11, tfUseTLS12});
   FProxySettings.OnChanged = [this](TclHttpProxySettings*) { DoChanged(); };
 }
 
@@ -223,9 +224,9 @@ bool TclHttp::Authorize(const std::string& aMethod, const std::string& aUserName
 
 void TclHttp::OpenConnection(const std::string& aServer, int32_t aPort) {
   if (FOpenViaProxy)
-    TclTcpClient::OpenConnection(FProxySettings.Server(), FProxySettings.Port());
+    TclTcpClientTls::OpenConnection(FProxySettings.Server(), FProxySettings.Port());
   else
-    TclTcpClient::OpenConnection(aServer, aPort);
+    TclTcpClientTls::OpenConnection(aServer, aPort);
 }
 
 void TclHttp::SendRequest(const std::string& aMethod, const std::string& aUrl, const TStrings& aRequestHeader,
@@ -332,19 +333,22 @@ void TclHttp::PrepareConnection(TclTransaction& aTransaction) {
     SetServer(host);
     SetPort(FUrl.Port());
   }
-  aTransaction.WasOpen = Active();
   bool https = FUrl.UrlType() == utHTTPS;
-  if (proxy && https && !aTransaction.IsTunnel) {
-    aTransaction.UseProxy = false;
-    if (!Active()) OpenTunnel(aTransaction);
+  bool tunnel = proxy && https && !aTransaction.IsTunnel;
+  // The same host and port over the other scheme is another connection.
+  if (Active() && IsTls() != (https && (!proxy || tunnel))) Close();
+  aTransaction.WasOpen = Active();
+  aTransaction.UseProxy = proxy && !tunnel;
+  FOpenViaProxy = proxy;
+  if (tunnel) {
+    if (!Active()) OpenTunnel();
     return;
   }
-  aTransaction.UseProxy = proxy;
-  FOpenViaProxy = proxy;
+  SetUseTLS(https && !proxy ? ctImplicit : ctNone);
   Open();
 }
 
-void TclHttp::OpenTunnel(TclTransaction& aTransaction) {
+void TclHttp::OpenTunnel() {
   TclTransaction tunnel;
   tunnel.Method = "CONNECT";
   tunnel.IsTunnel = true;
@@ -375,7 +379,7 @@ void TclHttp::OpenTunnel(TclTransaction& aTransaction) {
     throw;
   }
   restore();
-  // TODO(tls): StartTls with the target once the TLS client lands.
+  StartTls();
 }
 
 TclUrlParser TclHttp::WireUrl() const {

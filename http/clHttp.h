@@ -18,11 +18,11 @@
 #include "http/clHttpRequest.h"
 #include "http/clHttpUtils.h"
 #include "http/clUriUtils.h"
-#include "net/clTcpClient.h"
+#include "net/clTcpClientTls.h"
 
 enum TclHttpVersion { hvHttp1_0, hvHttp1_1 };
 
-class TclHttp : public TclTcpClient {
+class TclHttp : public TclTcpClientTls {
 public:
   TclHttp();
   ~TclHttp() override;
@@ -163,7 +163,8 @@ private:
   TclAttemptResult RunAttempt(TclTransaction& aTransaction);
   void PrepareAuthorization(TclTransaction& aTransaction);
   void PrepareConnection(TclTransaction& aTransaction);
-  void OpenTunnel(TclTransaction& aTransaction);
+  // Opens the connection to the proxy and a TLS tunnel through it to Server:Port.
+  void OpenTunnel();
   void BuildRequestHeader(TclTransaction& aTransaction);
   void SendRequestBody(TclTransaction& aTransaction);
   // False when the receiver of the header cancelled the call.

@@ -522,3 +522,126 @@ TEST(Http, GetsGzipBodiesFromNginxOnOneConnection) {
   EXPECT_THROW(Get(http, nginx.Url("/none")), EclHttpError);
   EXPECT_EQ(Get(http, nginx.Url("/a.txt")), text);
 }
+
+namespace {
+
+// A test CA that the TLS layer trusts, and a server certificate for localhost from it.
+struct TrustedCa {
+  TestCa Ca;
+  TestCert Cert = Ca.Server();
+  TrustedCa() { setenv("SSL_CERT_FILE", Ca.CertFile().c_str(), 1); }
+};
+
+}  // namespace
+
+TEST(Http, GetsOverTls) {
+  TrustedCa trust;
+  HttpFixture server(&trust.Cert);
+  server.Reply(HttpResponse(200, "OK", {"Content-Encoding: gzip", "Transfer-Encoding: chunked"}, Chunked(Gzip("secret"), 7)));
+  server.Reply(HttpResponse(200, "OK", {}, "again"));
+  TestHttp http;
+  EXPECT_EQ(Get(http, server.TlsUrl("/s")), "secret");
+  EXPECT_EQ(Get(http, server.TlsUrl("/t")), "again");
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_TRUE(requests[0].Tls);
+  EXPECT_EQ(requests[1].Connection, requests[0].Connection);
+  EXPECT_EQ(HeaderValue(requests[0].Head(), "Host"), "localhost:" + std::to_string(server.TlsPort()));
+
+  // The same port over plain HTTP is another connection (and fails the TLS server's way).
+  EXPECT_THROW(Get(http, "http://localhost:" + std::to_string(server.TlsPort()) + "/"), EclSocketError);
+
+  // A certificate the TLS layer refuses ends the call with its error.
+  TestCert expired = trust.Ca.Expired();
+  HttpFixture stale(&expired);
+  stale.Reply(HttpResponse(200, "OK"));
+  EXPECT_THROW(Get(http, stale.TlsUrl("/")), EclSocketError);
+  EXPECT_TRUE(stale.Requests().empty());
+}
+
+TEST(Http, TunnelsHttpsThroughAProxy) {
+  TrustedCa trust;
+  HttpFixture server(&trust.Cert);
+  server.Reply(HttpResponse(200, "OK", {}, "tunnelled"));
+  server.Reply(HttpResponse(200, "OK", {}, "reused"));
+  TinyProxy proxy;
+  TestHttp http;
+  http.ProxySettings().SetServer("127.0.0.1");
+  http.ProxySettings().SetPort(proxy.Port());
+  EXPECT_EQ(Get(http, server.TlsUrl("/a?b=1")), "tunnelled");
+  EXPECT_EQ(Get(http, server.TlsUrl("/c")), "reused");
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_TRUE(requests[0].Tls);
+  EXPECT_EQ(requests[0].RequestLine(), "GET /a?b=1 HTTP/1.1");
+  EXPECT_EQ(HeaderValue(requests[0].Head(), "Connection"), "Keep-Alive");
+  EXPECT_EQ(requests[1].Connection, requests[0].Connection);
+  // The tunnel's own settings do not stay.
+  EXPECT_TRUE(http.AllowCaching());
+  EXPECT_TRUE(http.AllowCompression());
+  EXPECT_EQ(http.HttpVersion(), hvHttp1_1);
+}
+
+TEST(Http, WritesTheTunnelRequestAndAnswersTheProxysChallenge) {
+  TrustedCa trust;
+  // A fixture in the proxy's place: it answers CONNECT itself and then speaks TLS as the origin.
+  HttpFixture proxy(&trust.Cert);
+  proxy.Reply("HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"p\"\r\n"
+              "Content-Length: 0\r\n\r\n");
+  proxy.Script({fx::Send("HTTP/1.0 200 Connection established\r\n\r\n"), fx::StartTls()});
+  proxy.Reply(HttpResponse(200, "OK", {}, "inside"));
+  AnsweringHttp http;
+  http.ProxySettings().SetServer("127.0.0.1");
+  http.ProxySettings().SetPort(proxy.Port());
+  http.ProxySettings().SetUserName("pu");
+  http.ProxySettings().SetPassword("pp");
+  EXPECT_EQ(Get(http, "https://localhost/x"), "inside");
+  auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  const std::string agent = "User-Agent: Mozilla/4.0 (compatible; Varnelo Net Toolkit)\r\n";
+  const std::string tail = "Content-Length: 0\r\nPragma: no-cache\r\nProxy-Connection: Keep-Alive\r\n";
+  EXPECT_EQ(requests[0].Raw, "CONNECT localhost:443 HTTP/1.0\r\nHost: localhost\r\n" + agent + tail + "\r\n");
+  // The repeated request keeps its fields in place; Host is written anew after them.
+  EXPECT_EQ(requests[1].Raw, "CONNECT localhost:443 HTTP/1.0\r\n" + agent + tail +
+                                 "Proxy-Authorization: Scheme token pu:pp\r\nHost: localhost\r\n\r\n");
+  EXPECT_EQ(requests[1].Connection, 2);  // the 407 came over HTTP/1.0 without keep-alive
+  EXPECT_EQ(requests[2].Connection, 2);
+  EXPECT_TRUE(requests[2].Tls);
+  // Inside the tunnel the origin gets an ordinary request, without the proxy's credentials.
+  EXPECT_EQ(requests[2].Raw, "GET /x HTTP/1.1\r\nAccept-Encoding: gzip\r\nHost: localhost\r\n"
+                             "User-Agent: Mozilla/4.0 (compatible; Varnelo Net Toolkit)\r\n"
+                             "Connection: Keep-Alive\r\n\r\n");
+}
+
+TEST(Http, HostFieldLeavesOutTheSchemesPorts) {
+  struct Case {
+    std::string Url;
+    std::string Host;
+  };
+  HttpFixture proxy;
+  proxy.Route("/", {fx::Send(HttpResponse(200, "OK"))});
+  TestHttp http;
+  http.ProxySettings().SetServer("127.0.0.1");
+  http.ProxySettings().SetPort(proxy.Port());
+  const std::vector<Case> cases = {{"http://origin.invalid/", "origin.invalid"},
+                                   {"http://origin.invalid:80/", "origin.invalid"},
+                                   {"http://origin.invalid:443/", "origin.invalid"},
+                                   {"http://origin.invalid:8080/", "origin.invalid:8080"}};
+  for (const auto& c : cases) Get(http, c.Url);
+  auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(HeaderValue(requests[i].Head(), "Host"), cases[i].Host) << cases[i].Url;
+}
+
+TEST(Http, GetsFromNginxOverTls) {
+  TrustedCa trust;
+  TempDir root;
+  std::string text(100000, 't');
+  WriteFile(root.File("t.txt"), text);
+  NginxServer nginx(root.Path(), &trust.Cert);
+  TestHttp http;
+  EXPECT_EQ(Get(http, nginx.TlsUrl("/t.txt")), text);
+  EXPECT_EQ(http.ResponseHeader().ContentEncoding(), "gzip");
+  EXPECT_EQ(Get(http, nginx.TlsUrl("/t.txt")), text);
+  EXPECT_TRUE(http.Active());
+}
