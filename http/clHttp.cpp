@@ -5,6 +5,7 @@
 
 #include "common/clTranslator.h"
 #include "http/clHeaderFieldList.h"
+#include "http/clHttpAuth.h"
 #include "http/clIdnTranslator.h"
 #include "http/clStreams.h"
 #include "http/clZLibStreams.h"
@@ -217,9 +218,8 @@ void TclHttp::SendRequest(const std::string& aMethod, const std::string& aUrl, T
 
 bool TclHttp::Authorize(const std::string& aMethod, const std::string& aUserName, const std::string& aPassword,
                         const TStrings& aChallenge, bool& aStartNewConnection, std::string& aAuthValue) {
-  aStartNewConnection = false;
-  aAuthValue.clear();
-  return false;
+  return TclHttpAuthorization::Authorize(FUrl, aMethod, aUserName, aPassword, aChallenge, this, aStartNewConnection,
+                                         aAuthValue);
 }
 
 void TclHttp::OpenConnection(const std::string& aServer, int32_t aPort) {

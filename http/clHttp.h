@@ -144,7 +144,7 @@ protected:
 
   // The authorization schemes' answer to a challenge (one challenge value per line) for the
   // request in progress: true with the value to send and whether the next attempt needs a new
-  // connection. No scheme is built in yet, so no challenge is answered.
+  // connection. Asks the registered schemes, with this client as the handshake's context.
   virtual bool Authorize(const std::string& aMethod, const std::string& aUserName, const std::string& aPassword,
                          const TStrings& aChallenge, bool& aStartNewConnection, std::string& aAuthValue);
 

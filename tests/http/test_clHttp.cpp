@@ -415,13 +415,34 @@ TEST(Http, AnswersChallengesThroughTheAuthorizationSchemes) {
   EXPECT_EQ(stubborn.Requests().size(), 3u);
 }
 
-TEST(Http, EndsTheCallWhenNoSchemeAnswers) {
+TEST(Http, AnswersBasicChallengesWithTheRegisteredSchemes) {
   HttpFixture server;
   server.Reply(HttpResponse(401, "Unauthorized", {"WWW-Authenticate: Basic realm=\"r\""}, "no"));
-  server.Reply(HttpResponse(407, "Proxy Authentication Required", {"Proxy-Authenticate: Basic"}, "no"));
+  server.Reply(HttpResponse(200, "OK", {}, "yes"));
+  server.Reply(HttpResponse(200, "OK", {}, "at once"));
   TestHttp http;
-  http.SetUserName("u");
+  http.SetKeepConnection(false);
+  EXPECT_EQ(Get(http, "http://u:pw@" + server.HostPort() + "/"), "yes");
+  EXPECT_EQ(HeaderValue(server.Requests()[1].Head(), "Authorization"), "Basic dTpwdw==");
+  EXPECT_TRUE(http.KeepConnection());
+
+  // Basic credentials with the first request leave KeepConnection as it was.
+  http.SetKeepConnection(false);
   http.SetAuthorizationType(atBasic);
+  http.SetUserName("name");
+  http.SetPassword("word");
+  EXPECT_EQ(Get(http, server.Url("/")), "at once");
+  EXPECT_EQ(HeaderValue(server.Requests()[2].Head(), "Authorization"), "Basic bmFtZTp3b3Jk");
+  EXPECT_FALSE(http.KeepConnection());
+}
+
+TEST(Http, EndsTheCallWhenNoSchemeAnswers) {
+  HttpFixture server;
+  server.Reply(HttpResponse(401, "Unauthorized", {"WWW-Authenticate: Negotiate"}, "no"));
+  server.Reply(HttpResponse(407, "Proxy Authentication Required", {"Proxy-Authenticate: Bearer"}, "no"));
+  server.Reply(HttpResponse(401, "Unauthorized", {"WWW-Authenticate: Basic"}, "fixed"));
+  TestHttp http;
+  http.SetAuthorizationType(atBasic);  // without credentials Basic has nothing to send
   for (int32_t status : {401, 407}) {
     try {
       Get(http, server.Url("/"));
@@ -432,7 +453,13 @@ TEST(Http, EndsTheCallWhenNoSchemeAnswers) {
     }
   }
   EXPECT_EQ(HeaderValue(server.Requests()[0].Head(), "Authorization"), "<none>");
-  EXPECT_TRUE(http.KeepConnection());
+  // A fixed Authorization value is the only answer there is.
+  http.SetAuthorizationType(atAutoDetect);
+  http.SetAuthorization("Token abc");
+  http.SetUserName("u");
+  EXPECT_THROW(Get(http, server.Url("/")), EclHttpError);
+  EXPECT_EQ(server.Requests().size(), 3u);
+  EXPECT_EQ(HeaderValue(server.Requests()[2].Head(), "Authorization"), "Token abc");
 }
 
 TEST(Http, ReceiveHeaderCancelEndsTheCallAndClosesTheConnection) {
