@@ -349,6 +349,8 @@ void TclTcpConnection::ReadPass(TStream* aData) {
 }
 
 void TclTcpConnection::WriteData(TStream* aData) {
+  // A closed socket is "not a socket", whatever stream would have written to it.
+  if (!Socket().IsOpen()) RaiseSystemSocketError(ENOTSOCK);
   WritePass(aData);
   for (;;) {
     TclNetworkStream* stream = NetworkStream();

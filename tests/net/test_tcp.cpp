@@ -109,6 +109,7 @@ TEST(TcpClientTest, PeerClosingEndsTheReadAndLaterReadsRaise10038) {
   EXPECT_FALSE(client.Active());
   TMemoryStream more;
   EXPECT_EQ(ErrorCodeOf([&] { client.Connection()->ReadData(&more); }), clNotASocket);
+  EXPECT_EQ(ErrorCodeOf([&] { client.Connection()->WriteBytes("late"); }), clNotASocket);
   // The next Open connects anew.
   client.Open();
   EXPECT_TRUE(client.Active());
@@ -225,6 +226,24 @@ TEST(TcpClientTest, WaitServesThePostedMessagesOfTheThread) {
   EXPECT_EQ(ReadAtLeast(*client.Connection(), 5), "after");
   poster.join();
   EXPECT_TRUE(ranOnThisThread);
+}
+
+TEST(TcpClientTest, WaitsWakeInSlicesForAnInstalledEventProcessor) {
+  std::promise<void> done;
+  LocalServer server([&](int c) { done.get_future().wait(); });
+  TestTcpClient client;
+  client.SetTimeOut(300);
+  Connect(client, server);
+  int repaints = 0;
+  TclMessagePump::Current().SetEventProcessor([&] {
+    ++repaints;
+    TclMessagePump::Current().ProcessMessages();
+  });
+  TMemoryStream data;
+  EXPECT_EQ(ErrorCodeOf([&] { client.Connection()->ReadData(&data); }), -1);
+  TclMessagePump::Current().SetEventProcessor(nullptr);
+  EXPECT_GE(repaints, 2);  // no message arrived: the slices alone served the window
+  done.set_value();
 }
 
 TEST(TcpClientTest, BandwidthLimitPausesAfterEverySocketCall) {

@@ -129,6 +129,12 @@ TEST_F(TlsTest, ServerClosingEndsTheReadAndTheConnection) {
   } catch (const EclSocketError& e) {
     EXPECT_EQ(e.ErrorCode(), clNotASocket);
   }
+  try {
+    client.Connection()->WriteString("late");
+    ADD_FAILURE() << "write on a closed connection";
+  } catch (const EclSocketError& e) {
+    EXPECT_EQ(e.ErrorCode(), clNotASocket);
+  }
 }
 
 struct CertificateFault {
