@@ -42,6 +42,13 @@ std::string Get(TclHttp& aHttp, const std::string& aUrl, const TStrings& aHeader
   return body.Data();
 }
 
+// A test CA that the TLS layer trusts, and a server certificate for localhost from it.
+struct TrustedCa {
+  TestCa Ca;
+  TestCert Cert = Ca.Server();
+  TrustedCa() { setenv("SSL_CERT_FILE", Ca.CertFile().c_str(), 1); }
+};
+
 std::string HeaderValue(const std::string& aHead, const std::string& aName) {
   size_t pos = aHead.find("\r\n" + aName + ": ");
   if (pos == std::string::npos) return "<none>";
@@ -295,9 +302,29 @@ TEST(Http, FollowsRedirectsWithTheRightMethodAndBody) {
     TMemoryStream form("a=1&b=2");
     form.SetPosition(0);
     TMemoryStream body;
+    std::vector<std::string> sent;
+    int64_t sentBytes = 0;
+    http.OnSendRequest = [&](TclHttp*, const std::string& aMethod, const std::string& aUrl, const TStrings&) {
+      sent.push_back(aMethod + " " + aUrl);
+    };
+    http.OnSendProgress = [&](TclHttp*, int64_t aDone, int64_t) { sentBytes = aDone; };
+    int redirects = 0;
+    http.OnRedirect = [&](TclHttp*, const TStrings&, int32_t aStatus, const TclHttpResponseHeader& aHeader,
+                          const TStrings& aText, std::string& aMethod, bool& aCanRedirect, bool& aHandled) {
+      ++redirects;
+      EXPECT_EQ(aStatus, c.Status);
+      EXPECT_EQ(aHeader.Location(), "../b/next?q=2");
+      EXPECT_EQ(aText, TStrings{"moved"});
+      EXPECT_EQ(aMethod, "POST");
+      EXPECT_FALSE(aCanRedirect || aHandled);
+    };
     http.SendRequest("POST", server.Url("/a/first"), {"Content-Type: application/x-www-form-urlencoded"}, &form,
                      nullptr, &body);
     EXPECT_EQ(body.Data(), "there");
+    EXPECT_EQ(redirects, 1);
+    EXPECT_EQ(sent, (std::vector<std::string>{"POST " + server.Url("/a/first"),
+                                              c.SecondMethod + " " + server.Url("/b/next?q=2")}));
+    EXPECT_EQ(sentBytes, 7);
     auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].RequestLine(), c.SecondMethod + " /b/next?q=2 HTTP/1.1") << c.Status;
@@ -531,6 +558,24 @@ TEST(Http, GoesThroughAnHttpProxy) {
   EXPECT_EQ(HeaderValue(seen[1].Head(), "Proxy-Authorization"), "Scheme token pu:pp");
 }
 
+TEST(Http, AnswersARealProxysChallengeWithBasicCredentials) {
+  TrustedCa trust;
+  HttpFixture server(&trust.Cert);
+  server.Reply(HttpResponse(200, "OK", {}, "plain"));
+  server.Reply(HttpResponse(200, "OK", {}, "secure"));
+  TinyProxy proxy("BasicAuth pu pp");
+  TestHttp http;
+  http.ProxySettings().SetServer("127.0.0.1");
+  http.ProxySettings().SetPort(proxy.Port());
+  http.ProxySettings().SetUserName("pu");
+  http.ProxySettings().SetPassword("wrong");
+  EXPECT_THROW(Get(http, server.Url("/")), EclHttpError);  // tinyproxy refuses wrong credentials with a 401
+  http.ProxySettings().SetPassword("pp");
+  EXPECT_EQ(Get(http, server.Url("/")), "plain");
+  EXPECT_EQ(Get(http, server.TlsUrl("/")), "secure");
+  EXPECT_EQ(server.Requests().size(), 2u);
+}
+
 TEST(Http, GetsGzipBodiesFromNginxOnOneConnection) {
   TempDir root;
   std::string text;
@@ -550,16 +595,6 @@ TEST(Http, GetsGzipBodiesFromNginxOnOneConnection) {
   EXPECT_EQ(Get(http, nginx.Url("/a.txt")), text);
 }
 
-namespace {
-
-// A test CA that the TLS layer trusts, and a server certificate for localhost from it.
-struct TrustedCa {
-  TestCa Ca;
-  TestCert Cert = Ca.Server();
-  TrustedCa() { setenv("SSL_CERT_FILE", Ca.CertFile().c_str(), 1); }
-};
-
-}  // namespace
 
 TEST(Http, GetsOverTls) {
   TrustedCa trust;
