@@ -103,7 +103,7 @@ void TForm1::btn1Click(TButton* Sender) {
 std::string TForm1::FetchPage(const std::string& aAddress) {
   TMemoryStream body;
   try {
-    clhtp1.SendRequest("GET", aAddress, clhtprqst1.HeaderSource(), nullptr, nullptr, &body);
+    clhtp1.Get(aAddress, &body);
   } catch (const std::exception&) {
     // Connection, TLS, protocol and status errors all mean: no page.
     return std::string();

@@ -48,6 +48,7 @@ TForm1::TForm1(TAppPlatform& aPlatform, TSiteSettings aSite)
   btn1.OnClick = [this](TButton* aSender) { btn1Click(aSender); };
   clhtprqst1.Header().SetAccept("*/*");
   clhtprqst1.Header().SetReferer(FSite.MainAddress);
+  clhtp1.SetRequest(&clhtprqst1);
   clhtp1.SetUserAgent("Mozilla/5.0 (iPhone; CPU iPhone OS 9_1 like Mac OS X)");
 }
 

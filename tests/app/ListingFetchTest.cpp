@@ -5,10 +5,19 @@
 #include "app/MainForm.h"
 #include "tests/support/ZentavoSite.h"
 
+#include <cstdlib>
+
 namespace {
 
 const std::string kPage = "/www.zentavo.com/video/BV1";
 const std::string kOnePart = "{\"data\":{\"title\":\"Opening\",\"pages\":[{\"cid\":101,\"part\":\"p1\"}]}}";
+
+// The client trusts the test CA for the whole test.
+struct TTrustedCa {
+  zvtest::TestCa Ca;
+  TTrustedCa() { setenv("SSL_CERT_FILE", Ca.CertFile().c_str(), 1); }
+  ~TTrustedCa() { unsetenv("SSL_CERT_FILE"); }
+};
 
 class ListingCommand : public ::testing::Test {
 protected:
@@ -24,16 +33,18 @@ protected:
     return Platform.Messages;
   }
 
-  zvtest::ZentavoSite Site;
+  TTrustedCa Trust;
+  zvtest::TestCert Cert = Trust.Ca.Server();
+  zvtest::ZentavoSite Site{&Cert};
   THeadlessPlatform Platform;
-  TForm1 Form{Platform, TSiteSettings{"zentavo", "https://www.zentavo.com", Site.Url(), Site.Url()}};
+  TForm1 Form{Platform, TSiteSettings{"zentavo", "https://www.zentavo.com", Site.TlsUrl(), Site.TlsUrl()}};
 };
 
 }  // namespace
 
 TEST_F(ListingCommand, ListsThePageWithTheSharedRequestHeader) {
   EXPECT_TRUE(Form.edt3.Visible());
-  EXPECT_TRUE(List(Site.Url(kPage)).empty());
+  EXPECT_TRUE(List(Site.TlsUrl(kPage)).empty());
   ASSERT_EQ(Form.lv2.Count(), 1);
   EXPECT_EQ(Form.lv2.SubItem(0, 0), "Opening");
   EXPECT_EQ(Form.lv2.SubItem(0, 1), "101");
@@ -42,25 +53,29 @@ TEST_F(ListingCommand, ListsThePageWithTheSharedRequestHeader) {
 
   auto request = Site.Requests().back();
   EXPECT_EQ(request["method"], "GET");
+  EXPECT_TRUE(request["tls"]);
   EXPECT_EQ(request["headers"]["Accept"], "*/*");
   EXPECT_EQ(request["headers"]["Referer"], "https://www.zentavo.com");
   EXPECT_EQ(request["headers"]["User-Agent"], "Mozilla/5.0 (iPhone; CPU iPhone OS 9_1 like Mac OS X)");
 
   // A second listing replaces the first; the quality follows cbb4.
   Form.cbb4.SetItemIndex(1);
-  List(Site.Url(kPage));
+  List(Site.TlsUrl(kPage));
   EXPECT_EQ(Form.lv2.Count(), 1);
   EXPECT_EQ(Form.QualityCode, "64");
 }
 
 TEST_F(ListingCommand, RedirectedCompressedAndChunkedPagesAreListed) {
   Site.Configure({{"faults", {{"/moved", {{"redirect", kPage}}}, {kPage, {{"gzip", true}, {"chunked", true}}}}}});
-  EXPECT_TRUE(List(Site.Url("/moved?.zentavo.")).empty());
+  EXPECT_TRUE(List(Site.TlsUrl("/moved?.zentavo.")).empty());
   ASSERT_EQ(Form.lv2.Count(), 1);
   EXPECT_EQ(Form.lv2.SubItem(0, 0), "Opening");
 }
 
 TEST_F(ListingCommand, TellsTheUserWhatWentWrong) {
+  zvtest::TestCert selfSigned = Trust.Ca.SelfSigned();
+  zvtest::ZentavoSite stranger{&selfSigned};
+  stranger.AddPage(kPage, kOnePart);
   Site.AddPage("/www.zentavo.com/video/plain", "<html>no video here</html>");
   Site.Configure({{"faults", {{"/www.zentavo.com/video/gone", {{"status", 404}}}}}});
   Form.lv2.Add("old", {"row", "1", "", "", ""});
@@ -68,10 +83,11 @@ TEST_F(ListingCommand, TellsTheUserWhatWentWrong) {
     std::string Address, Message;
   } cases[] = {
       {"", "视频地址不能为空！"},
-      {Site.Url("/www.Zentavo.com/video/BV1"), "播放地址可能不正确！"},  // the label in other case
-      {Site.Url("/www.zentavo.com/video/gone"), "暂时无法获取数据！"},
-      {"http://127.0.0.1:1/www.zentavo.com/video/BV1", "暂时无法获取数据！"},  // nobody listens
-      {Site.Url("/www.zentavo.com/video/plain"), "未能获取视频信息！"},
+      {Site.TlsUrl("/www.Zentavo.com/video/BV1"), "播放地址可能不正确！"},  // the label in other case
+      {Site.TlsUrl("/www.zentavo.com/video/gone"), "暂时无法获取数据！"},
+      {"https://127.0.0.1:1/www.zentavo.com/video/BV1", "暂时无法获取数据！"},  // nobody listens
+      {stranger.TlsUrl("/www.zentavo.com/video/BV1"), "暂时无法获取数据！"},     // certificate not trusted
+      {Site.TlsUrl("/www.zentavo.com/video/plain"), "未能获取视频信息！"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(List(c.Address), std::vector<std::string>{c.Message}) << c.Address;
@@ -81,7 +97,7 @@ TEST_F(ListingCommand, TellsTheUserWhatWentWrong) {
 
 TEST_F(ListingCommand, UsesTheAddressAsTyped) {
   Site.AddPage(kPage + " ", "{\"title\":\"With a space\",\"pages\":[{\"cid\":7,\"part\":\"x\"}]}");
-  EXPECT_TRUE(List(Site.Url(kPage) + " ").empty());
+  EXPECT_TRUE(List(Site.TlsUrl(kPage) + " ").empty());
   ASSERT_EQ(Form.lv2.Count(), 1);
   EXPECT_EQ(Form.lv2.SubItem(0, 0), "With a space");
 }
