@@ -14,6 +14,22 @@ namespace {
 
 // A response header that has not ended within this many bytes is not read any further.
 constexpr size_t cMaxResponseHeader = 1 << 20;
+// The body of a redirect, challenge or error status is kept as text up to this size; the rest is
+// read and dropped, so that a hostile server cannot fill the memory with it.
+constexpr int64_t cMaxStatusText = 16 << 20;
+
+class TclBoundedMemoryStream : public TMemoryStream {
+public:
+  explicit TclBoundedMemoryStream(int64_t aLimit) : FLimit(aLimit) {}
+  int64_t Write(const void* aBuffer, int64_t aCount) override {
+    int64_t room = std::max<int64_t>(0, FLimit - Position());
+    if (room > 0) TMemoryStream::Write(aBuffer, std::min(room, aCount));
+    return aCount;
+  }
+
+private:
+  int64_t FLimit;
+};
 
 using Str = TclStringsUtils;
 
@@ -627,7 +643,7 @@ std::string TclHttp::TextCharSet() const {
 }
 
 std::string TclHttp::ReadBodyBytes(TclTransaction& aTransaction) {
-  TMemoryStream text;
+  TclBoundedMemoryStream text(cMaxStatusText);
   ReadBody(aTransaction, &text);
   return text.Data();
 }

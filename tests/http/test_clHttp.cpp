@@ -392,6 +392,8 @@ TEST(Http, RaisesErrorStatusesUnlessSilent) {
   server.Reply(HttpResponse(404, "Not Found", {"Content-Type: text/plain; charset=windows-1251"}, "\xcd\xe5\xf2"));
   server.Reply(HttpResponse(500, "Internal Server Error", {}, "broken"));
   server.Reply("HTTP/1.1 404 Not Found\r\n\r\n");
+  server.Reply(HttpResponse(403, "Forbidden", {}, std::string(20 << 20, 'x')));
+  server.Reply(HttpResponse(200, "OK", {}, "after"));
   TestHttp http;
   try {
     Get(http, server.Url("/missing"));
@@ -408,6 +410,16 @@ TEST(Http, RaisesErrorStatusesUnlessSilent) {
   // An HTTP/1.1 404 without length or chunks has an empty body.
   EXPECT_EQ(Get(http, server.Url("/empty")), "");
   EXPECT_EQ(server.Requests()[2].Connection, 1);
+  // A huge error body is read to its end but kept only up to 16 MiB.
+  http.SetSilentHTTP(false);
+  try {
+    Get(http, server.Url("/huge"));
+    ADD_FAILURE();
+  } catch (const EclHttpError& e) {
+    EXPECT_EQ(e.ResponseText().size(), size_t(16 << 20));
+  }
+  EXPECT_EQ(Get(http, server.Url("/after")), "after");
+  EXPECT_EQ(server.Requests()[4].Connection, 1);
 }
 
 TEST(Http, AnswersChallengesThroughTheAuthorizationSchemes) {
