@@ -100,8 +100,8 @@ bool TclNetworkStream::Read(TStream* aData) {
   return ReadSocket(*aData);
 }
 
-bool TclNetworkStream::ReadSocket(TStream& aData) {
-  for (;;) {
+bool TclNetworkStream::ReadSocket(TStream& aData, int64_t aMaxBytes) {
+  for (int64_t total = 0; aMaxBytes < 0 || total < aMaxBytes;) {
     int32_t n = GetReadBatchSize();
     if (n <= 0) return true;
     if (FBuffer.size() < static_cast<size_t>(n)) FBuffer.resize(n);
@@ -113,8 +113,10 @@ bool TclNetworkStream::ReadSocket(TStream& aData) {
     }
     aData.WriteBuffer(FBuffer.data(), got);
     UpdateRawProgress(got);
+    total += got;
     if (FConnection->IsAborted() || IsProceedLimit()) return true;
   }
+  return true;
 }
 
 bool TclNetworkStream::Write(TStream* aData) {

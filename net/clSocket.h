@@ -71,8 +71,9 @@ public:
   void ClearNextAction() { FNextAction = saNone; }
 
 protected:
-  // The plain socket transfers; the bytes are counted with UpdateRawProgress.
-  bool ReadSocket(TStream& aData);
+  // The plain socket transfers; the bytes are counted with UpdateRawProgress. A read stops
+  // after aMaxBytes (when not negative) even while more keeps arriving.
+  bool ReadSocket(TStream& aData, int64_t aMaxBytes = -1);
   bool WriteSocket(TStream& aData);
   virtual void UpdateRawProgress(int64_t aBytes) { UpdateProgress(aBytes); }
   void SetNeedClose(bool aValue) { FNeedClose = aValue; }

@@ -1,9 +1,11 @@
 #include "net/clTlsSocket.h"
 
-#include <chrono>
 #include <cstdio>
+#include <utility>
 
 namespace {
+
+constexpr int64_t cRawReadLimit = 256 * 1024;
 
 // The current local date and time as a day count since 1899-12-30: a target name nobody matches.
 std::string DateTimeText() {
@@ -210,23 +212,28 @@ bool TclTlsNetworkStream::Read(TStream* aData) {
     FReadData.Clear();
   } else {
     TStream& destination = aData ? *aData : FReadData;
-    TMemoryStream raw;
-    result = ReadSocket(raw);
-    if (raw.Size() > 0) {
+    // One buffer kept across reads, and bounded: records are decrypted as they come rather than
+    // after the whole of a fast transfer has been buffered.
+    FRawData.Clear();
+    result = ReadSocket(FRawData, cRawReadLimit);
+    if (FRawData.Size() > 0) {
       std::lock_guard<std::recursive_mutex> guard(FSSPIAccess);
       if (!FSSPI) RaiseSocketError(clConnectionNotActiveError);
-      raw.SetPosition(0);
-      RecordInput(raw, destination, decrypted);
+      FRawData.SetPosition(0);
+      RecordInput(FRawData, destination, decrypted);
     }
-    if (!aData) decrypted = 0;
   }
   SetHasReadData(FReadData.Size() > 0);
-  // An answer the context owes the peer (key update, renegotiation) goes out first.
+  // An answer the context owes the peer (key update, renegotiation) goes out first. The rest of
+  // an incomplete record is waited for only when this read delivered nothing: a reader gets what
+  // has arrived, and a handshake ends without waiting for the data that follows it.
+  bool deliveredSome = decrypted > 0;
   if (FWriteData.Position() < FWriteData.Size())
     SetNextAction(saWrite);
-  else if (FSSPIResult > rcError && FSSPIResult != rcClosingNeeded)
+  else if (FSSPIResult > rcError && FSSPIResult != rcClosingNeeded &&
+           !(FSSPIResult == rcMoreDataNeeded && deliveredSome))
     SetNextAction(saRead);
-  if (decrypted > 0) UpdateProgress(decrypted);
+  if (aData && decrypted > 0) UpdateProgress(decrypted);
   return result;
 }
 
@@ -234,7 +241,7 @@ void TclTlsNetworkStream::RecordInput(TMemoryStream& aRaw, TStream& aDestination
   switch (FSSPIResult) {
     case rcOK:
     case rcAuthDataNeeded:
-      Replace(FSSPIBuffer, aRaw.Data());
+      std::swap(FSSPIBuffer, aRaw);
       if (FSSPIResult == rcAuthDataNeeded) return Authenticate(aDestination, aDecrypted);
       break;
     case rcAuthMoreDataNeeded:

@@ -57,6 +57,7 @@ private:
   bool SendWriteData();
   void ApplySettings();
 
+  TMemoryStream FRawData;  // bytes just received
   TMemoryStream FReadData;
   TMemoryStream FWriteData;
   TMemoryStream FSSPIBuffer;

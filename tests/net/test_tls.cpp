@@ -106,6 +106,17 @@ TEST_F(TlsTest, DataThatFollowsTheLastHandshakeMessageReachesTheFirstReader) {
   EXPECT_EQ(ReadAtLeast(*client.Connection(), 8), "and back");
 }
 
+TEST_F(TlsTest, AFloodRightAfterTheHandshakeIsReadUntilTheServerCloses) {
+  TlsServer server = StartServer(Ca->Server(), "flood");
+  TestTlsClient client;
+  Prepare(client, server);
+  client.Open();
+  client.Connection()->SetIsReadUntilClose(true);
+  TMemoryStream data;
+  while (client.Active()) client.Connection()->ReadData(&data);
+  EXPECT_EQ(data.Data(), std::string(2 << 20, 'f'));
+}
+
 TEST_F(TlsTest, RecordsSplitAcrossReadsAreReassembled) {
   TlsServer server = StartServer(Ca->Server(), "split");
   TestTlsClient client;
