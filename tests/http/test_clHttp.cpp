@@ -286,6 +286,32 @@ TEST(Http, ReportsABodyCutShortInsteadOfSuccess) {
   }
 }
 
+TEST(Http, EndsOnSilenceAndOnResponsesThatAreNotHttp) {
+  HttpFixture server;
+  server.Script({fx::Sleep(1500), fx::Send(HttpResponse(200, "OK"))});
+  server.Reply("SSH-2.0-OpenSSH\r\n\r\n");
+  server.Script({fx::Send("HTTP/1.1 200 OK\r\n" + std::string(1100000, 'h')), fx::Sleep(1000)});
+  TestHttp http;
+  http.SetTimeOut(300);
+  try {
+    Get(http, server.Url("/slow"));
+    ADD_FAILURE();
+  } catch (const EclSocketError& e) {
+    EXPECT_EQ(e.ErrorCode(), -1);
+  }
+  EXPECT_FALSE(http.Active());  // a connection left inside an exchange is not reused
+  http.SetTimeOut(5000);
+  try {
+    Get(http, server.Url("/ssh"));
+    ADD_FAILURE();
+  } catch (const EclHttpError& e) {
+    EXPECT_STREQ(e.what(), "SSH-2.0-OpenSSH");
+    EXPECT_EQ(e.ErrorCode(), 0);
+  }
+  EXPECT_FALSE(http.Active());
+  EXPECT_THROW(Get(http, server.Url("/endless")), EclHttpError);
+}
+
 TEST(Http, FollowsRedirectsWithTheRightMethodAndBody) {
   struct Case {
     int32_t Status;
