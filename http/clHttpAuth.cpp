@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <mutex>
 
 #include "common/clDateTime.h"
@@ -21,6 +22,20 @@ std::string Base64(const std::string& aBytes) {
   const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
                                      reinterpret_cast<const unsigned char*>(aBytes.data()), int(aBytes.size()));
   out.resize(size_t(length));
+  return out;
+}
+
+// Decodes a server token; raises EclSSPIError for text that is not Base64.
+std::string FromBase64(const std::string& aText) {
+  if (aText.size() % 4 != 0) throw EclSSPIError("The server's authentication token is not Base64", clSspiInvalidToken);
+  std::string out(aText.size() / 4 * 3, '\0');
+  const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                     reinterpret_cast<const unsigned char*>(aText.data()), int(aText.size()));
+  if (length < 0) throw EclSSPIError("The server's authentication token is not Base64", clSspiInvalidToken);
+  // The block decoder counts the padding as zero bytes.
+  size_t padding = 0;
+  for (size_t i = aText.size(); i > 0 && aText[i - 1] == '=' && padding < 2; --i) ++padding;
+  out.resize(size_t(length) - padding);
   return out;
 }
 
@@ -50,6 +65,7 @@ struct TRegistry {
   TRegistry() {
     Items.push_back(std::make_unique<TclHttpBasicAuthorization>());
     Items.push_back(std::make_unique<TclHttpDigestAuthorization>());
+    Items.push_back(std::make_unique<TclHttpNtlmAuthorization>());
   }
 };
 
@@ -209,4 +225,63 @@ void TclHttpDigestAuthorization::Authenticate(const TclUrlParser& aUrl, const st
     challenge.SetNonceCount(1);
   }
   FAuthValue = challenge.BuildAuthorization(aPassword);
+}
+
+// ---- Negotiate and NTLM ----
+
+void TclHttpNtlmAuthorization::Authenticate(const TclUrlParser& aUrl, const std::string&,
+                                            const std::string& aUserName, const std::string& aPassword,
+                                            const TStrings& aChallenge, const void* aContext) {
+  FStartNewConnection = false;
+  FAuthValue.clear();
+  std::string scheme = "Negotiate";
+  std::string line = FindChallenge(aChallenge, scheme);
+  if (line.empty()) {
+    scheme = "NTLM";
+    line = FindChallenge(aChallenge, scheme);
+  }
+  if (line.empty()) return;
+  std::string serverToken;
+  bool startNewConnection = false;
+  if (TclStringsUtils::SameText(line.substr(0, scheme.size()), scheme)) {
+    serverToken = TclStringsUtils::Trim(line.substr(scheme.size()));
+    startNewConnection = serverToken.empty();
+  }
+  const std::string key = std::to_string(reinterpret_cast<uintptr_t>(aContext));
+  auto session = FSessions.find(key);
+  // A challenge without a token starts over, whatever an earlier handshake of this client left.
+  const bool starting = session == FSessions.end() || serverToken.empty();
+  std::string token;
+  try {
+    if (starting) {
+      const std::unique_ptr<TclAuthIdentity> identity =
+          aUserName.empty() ? nullptr : std::make_unique<TclAuthIdentity>(aUserName, aPassword);
+      auto context = std::make_unique<TclSspiClientContext>(scheme, identity.get(), "HTTP/" + aUrl.Host(),
+                                                            ContextRequirements);
+      session = FSessions.insert_or_assign(key, std::move(context)).first;
+    }
+    token = session->second->InitializeSecurityContext(FromBase64(serverToken));
+  } catch (const EclSSPIError&) {
+    FSessions.erase(key);
+    // Without the package, credentials or a ticket for the server, the scheme cannot start and
+    // leaves the challenge to the next one; a handshake that fails midway ends the call.
+    if (starting && serverToken.empty()) return;
+    throw;
+  }
+  if (session->second->Completed()) FSessions.erase(session);
+  if (token.empty()) return;
+  FAuthValue = scheme + " " + Base64(token);
+  FStartNewConnection = startNewConnection;
+}
+
+void TclHttpNtlmAuthorization::CloseSessions() {
+  std::lock_guard<std::mutex> lock(Registry().Lock);
+  FSessions.clear();
+}
+
+TStrings TclHttpNtlmAuthorization::Sessions() const {
+  std::lock_guard<std::mutex> lock(Registry().Lock);
+  TStrings keys;
+  for (const auto& session : FSessions) keys.push_back(session.first);
+  return keys;
 }

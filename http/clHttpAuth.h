@@ -1,14 +1,16 @@
 #pragma once
 // Answers to HTTP authentication challenges (WWW-Authenticate, Proxy-Authenticate) as the value of
 // an Authorization or Proxy-Authorization field. TclHttpAuthorization is the base of the schemes
-// and a process-wide registry of one object per scheme; Basic and Digest are registered first, and
-// later registrations are asked before earlier ones.
+// and a process-wide registry of one object per scheme; Basic, Digest and Negotiate/NTLM are
+// registered first, and later registrations are asked before earlier ones.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "common/clStringsUtils.h"
+#include "http/clSspiAuth.h"
 #include "http/clUriUtils.h"
 
 class TclHttpAuthorization {
@@ -100,4 +102,23 @@ class TclHttpDigestAuthorization : public TclHttpAuthorization {
 public:
   void Authenticate(const TclUrlParser& aUrl, const std::string& aMethod, const std::string& aUserName,
                     const std::string& aPassword, const TStrings& aChallenge, const void* aContext) override;
+};
+
+// Negotiate (preferred when offered) and NTLM: a handshake of several requests per asking client,
+// each step answering the server's token with "<scheme> <Base64 token>".
+class TclHttpNtlmAuthorization : public TclHttpAuthorization {
+public:
+  // Security context requirements: delegation, mutual authentication, replay and sequence
+  // detection, confidentiality, integrity, connection semantics, package-allocated buffers.
+  static constexpr uint32_t ContextRequirements = 0x1091F;
+
+  void Authenticate(const TclUrlParser& aUrl, const std::string& aMethod, const std::string& aUserName,
+                    const std::string& aPassword, const TStrings& aChallenge, const void* aContext) override;
+  // Frees every running handshake.
+  void CloseSessions();
+  // The keys of the running handshakes: each asking client's identity in decimal.
+  TStrings Sessions() const;
+
+private:
+  std::map<std::string, std::unique_ptr<TclSspiClientContext>> FSessions;
 };

@@ -10,7 +10,7 @@ packages=(
   libcurl4-openssl-dev libssl-dev openssl zlib1g-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   qt6-base-dev libgl-dev
-  libkrb5-dev gss-ntlmssp
+  libkrb5-dev gss-ntlmssp krb5-kdc krb5-admin-server
   python3 ffmpeg
   dante-server microsocks
   nginx-light tinyproxy curl libbenchmark-dev
