@@ -6,9 +6,19 @@
 #include <gssapi/gssapi.h>
 #include <openssl/evp.h>
 
-#include <cstdlib>
-#include <regex>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <regex>
+#include <thread>
+
+#include "common/clStreams.h"
+#include "http/clHttp.h"
 #include "http/clHttpAuth.h"
 #include "tests/support/TestSupport.h"
 
@@ -80,7 +90,7 @@ public:
     OM_uint32 minor = 0;
     gss_buffer_desc text = GSS_C_EMPTY_BUFFER;
     if (GSS_ERROR(gss_display_name(&minor, FClient, &text, nullptr))) return std::string();
-    std::string result(static_cast<const char*>(text.value), text.length);
+    std::string result(static_cast<const char*>(text.value), strnlen(static_cast<const char*>(text.value), text.length));
     gss_release_buffer(&minor, &text);
     return result;
   }
@@ -91,6 +101,98 @@ private:
   gss_name_t FClient = GSS_C_NO_NAME;
   OM_uint32 FMajor = 0;
 };
+
+// An HTTP server on 127.0.0.1 that lets in only who completes the aScheme handshake on one
+// connection, and says who it was. It records the Authorization values and the connection of each.
+class TNegotiateServer {
+public:
+  TNegotiateServer(const std::string& aScheme, gss_OID aMechanism) : FScheme(aScheme), FMechanism(aMechanism) {
+    FListen = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(FListen, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(FListen, 4);
+    getsockname(FListen, reinterpret_cast<sockaddr*>(&address), &length);
+    FPort = ntohs(address.sin_port);
+    FThread = std::thread([this] { Serve(); });
+  }
+  ~TNegotiateServer() {
+    shutdown(FListen, SHUT_RDWR);
+    if (FConnection >= 0) shutdown(FConnection, SHUT_RDWR);
+    FThread.join();
+    close(FListen);
+  }
+  int Port() const { return FPort; }
+  // "<connection number> <Authorization value or -> per request.
+  TStrings Requests() {
+    std::lock_guard<std::mutex> lock(FLock);
+    return FRequests;
+  }
+
+private:
+  void Serve() {
+    for (int number = 1;; ++number) {
+      const int connection = accept(FListen, nullptr, nullptr);
+      if (connection < 0) return;
+      FConnection = connection;
+      TAcceptor acceptor(FMechanism);
+      std::string buffer;
+      for (bool open = true; open;) {
+        size_t end;
+        while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
+          char chunk[4096];
+          const ssize_t count = recv(connection, chunk, sizeof chunk, 0);
+          if (count <= 0) break;
+          buffer.append(chunk, size_t(count));
+        }
+        if (end == std::string::npos) break;
+        const std::string head = buffer.substr(0, end);
+        buffer.erase(0, end + 4);
+        std::smatch match;
+        const bool hasValue = std::regex_search(head, match, std::regex("\r\nAuthorization: ([^\r]*)"));
+        {
+          std::lock_guard<std::mutex> lock(FLock);
+          FRequests.push_back(std::to_string(number) + " " + (hasValue ? match[1].str() : "-"));
+        }
+        std::string reply, token;
+        if (!hasValue) {
+          reply = Response("401 Unauthorized", FScheme, "");
+        } else if (!acceptor.Accept(match[1], token)) {
+          reply = Response("403 Forbidden", "", "refused");
+          open = false;
+        } else if (!acceptor.Complete()) {
+          reply = Response("401 Unauthorized", FScheme + " " + token, "");
+        } else {
+          reply = Response("200 OK", token.empty() ? "" : FScheme + " " + token, "hello " + acceptor.Client());
+        }
+        send(connection, reply.data(), reply.size(), MSG_NOSIGNAL);
+      }
+      FConnection = -1;
+      close(connection);
+    }
+  }
+  static std::string Response(const std::string& aStatus, const std::string& aChallenge, const std::string& aBody) {
+    return "HTTP/1.1 " + aStatus + "\r\n" + (aChallenge.empty() ? "" : "WWW-Authenticate: " + aChallenge + "\r\n") +
+           "Content-Length: " + std::to_string(aBody.size()) + "\r\n\r\n" + aBody;
+  }
+
+  std::string FScheme;
+  gss_OID FMechanism;
+  int FListen = -1;
+  int FPort = 0;
+  std::atomic<int> FConnection{-1};
+  std::thread FThread;
+  std::mutex FLock;
+  TStrings FRequests;
+};
+
+std::string HttpGet(TclHttp& aHttp, const std::string& aUrl) {
+  TMemoryStream body;
+  aHttp.Get(aUrl, &body);
+  return body.Data();
+}
 
 struct TAnswer {
   bool Answered = false;
@@ -287,6 +389,35 @@ TEST_F(NegotiateTest, ABadServerTokenMidwayEndsTheCallWithASecurityError) {
   }
 }
 
+TEST_F(NegotiateTest, TheHttpClientPassesAnNtlmHandshakeOnANewConnection) {
+  TNegotiateServer server("NTLM", &NtlmMechanism);
+  {
+    TclHttp http;
+    http.SetTimeOut(5000);
+    http.SetUserName("ZV\\alice");
+    http.SetPassword("s3cret");
+    EXPECT_EQ(HttpGet(http, "http://127.0.0.1:" + std::to_string(server.Port()) + "/"), "hello ZV\\alice");
+    EXPECT_FALSE(HasSession(&http));
+  }
+  const TStrings requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0], "1 -");
+  // The first message goes on a new connection, and the handshake stays on it.
+  EXPECT_EQ(requests[1].rfind("2 NTLM ", 0), 0u) << requests[1];
+  EXPECT_EQ(requests[2].rfind("2 NTLM ", 0), 0u) << requests[2];
+
+  TclHttp wrong;
+  wrong.SetTimeOut(5000);
+  wrong.SetUserName("ZV\\alice");
+  wrong.SetPassword("wrong");
+  try {
+    HttpGet(wrong, "http://127.0.0.1:" + std::to_string(server.Port()) + "/");
+    ADD_FAILURE();
+  } catch (const EclHttpError& e) {
+    EXPECT_EQ(e.ErrorCode(), 403);
+  }
+}
+
 // A Kerberos realm on 127.0.0.1: Negotiate with the user's password gets a ticket for
 // HTTP/localhost, which the service accepts with its keytab.
 TEST(NegotiateKerberos, HandshakeWithARealKdcIsAcceptedByTheService) {
@@ -313,4 +444,15 @@ TEST(NegotiateKerberos, HandshakeWithARealKdcIsAcceptedByTheService) {
   answer = Ask("ZV.TEST\\alice", "s3cret", {"Negotiate " + reply}, &context);
   EXPECT_FALSE(answer.Answered);
   EXPECT_FALSE(HasSession(&context));
+
+  // The same through the HTTP client, to http://localhost (the service HTTP/localhost).
+  TNegotiateServer web("Negotiate", GSS_C_NO_OID);
+  TclHttp http;
+  http.SetTimeOut(5000);
+  http.SetUserName("alice");
+  http.SetPassword("s3cret");
+  EXPECT_EQ(HttpGet(http, "http://localhost:" + std::to_string(web.Port()) + "/"), "hello alice@ZV.TEST");
+  const TStrings requests = web.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].rfind("2 Negotiate ", 0), 0u) << requests[1];
 }
