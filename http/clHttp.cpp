@@ -85,6 +85,7 @@ struct TclHttp::TclTransaction {
   bool WasOpen = false;      // the connection was already open when the attempt began
   bool ResponseStarted = false;
   bool ResponseRead = false;  // the response in hand has been read to its end
+  bool ChallengeAnswered = false;
   bool CloseMarked = false;  // the connection is closed before the next attempt and at the end
   int32_t Redirects = 0;
   int32_t Challenges401 = 0;
@@ -385,7 +386,7 @@ void TclHttp::OpenTunnel() {
     FHttpVersion = saved.Version;
     FAllowCompression = saved.Compression;
     FAllowCookies = saved.Cookies;
-    FKeepConnection = saved.Keep || FKeepConnection;  // an answered challenge switched it on
+    FKeepConnection = saved.Keep || tunnel.ChallengeAnswered;
     FAllowCaching = saved.Caching;
   };
   try {
@@ -608,6 +609,7 @@ TclHttp::TclAttemptResult TclHttp::AnswerChallenge(TclTransaction& aTransaction,
     return EndWithText(aTransaction, bytes);
   ReplaceField(aTransaction.Header, aProxy ? "Proxy-Authorization" : "Authorization", value);
   SetKeepConnection(true);
+  aTransaction.ChallengeAnswered = true;
   if (startNew && count == 1) aTransaction.CloseMarked = true;
   return arRepeat;
 }

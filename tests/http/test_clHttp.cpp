@@ -660,6 +660,7 @@ TEST(Http, TunnelsHttpsThroughAProxy) {
   HttpFixture server(&trust.Cert);
   server.Reply(HttpResponse(200, "OK", {}, "tunnelled"));
   server.Reply(HttpResponse(200, "OK", {}, "reused"));
+  server.Reply(HttpResponse(200, "OK", {}, "new tunnel"));
   TinyProxy proxy;
   TestHttp http;
   http.ProxySettings().SetServer("127.0.0.1");
@@ -673,8 +674,12 @@ TEST(Http, TunnelsHttpsThroughAProxy) {
   EXPECT_EQ(HeaderValue(requests[0].Head(), "Connection"), "Keep-Alive");
   EXPECT_EQ(requests[1].Connection, requests[0].Connection);
   // The tunnel's own settings do not stay.
+  http.Close();
+  http.SetKeepConnection(false);
+  EXPECT_EQ(Get(http, server.TlsUrl("/d")), "new tunnel");
   EXPECT_TRUE(http.AllowCaching());
   EXPECT_TRUE(http.AllowCompression());
+  EXPECT_FALSE(http.KeepConnection());
   EXPECT_EQ(http.HttpVersion(), hvHttp1_1);
 }
 
