@@ -40,18 +40,6 @@ struct TclAddrInfoDeleter {
 };
 using TclAddrInfo = std::unique_ptr<addrinfo, TclAddrInfoDeleter>;
 
-// Runs getaddrinfo; a failure raises.
-TclAddrInfo LookUp(const std::string& aHost, int aFamily, int aFlags) {
-  addrinfo hints{};
-  hints.ai_family = aFamily;
-  hints.ai_flags = aFlags;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* result = nullptr;
-  int rc = getaddrinfo(aHost.c_str(), nullptr, &hints, &result);
-  if (rc != 0) RaiseLookupError(rc, errno);
-  return TclAddrInfo(result);
-}
-
 }  // namespace
 
 // TclIPAddress
@@ -231,8 +219,24 @@ std::string TclIPAddress6::FormatIpV6(const in6_addr& aAddress) {
 
 // TclHostResolver
 
+namespace {
+
+// What a lookup thread hands back; shared so an abandoned lookup can finish on its own.
+struct TclLookupState {
+  std::mutex Lock;
+  int Result = 0;
+  int Errno = 0;
+  std::vector<sockaddr_storage> Addresses;
+  TclWaitEvent Completed;
+};
+
+std::string AddressText(const sockaddr_storage& aAddress) {
+  return TclIPAddress::AddressToString(reinterpret_cast<const sockaddr*>(&aAddress));
+}
+
+}  // namespace
+
 std::string TclHostResolver::GetIPAddress(const std::string& aHostName) {
-  if (TclIPAddress::IsHostIP(aHostName)) return aHostName;
   return TclHostResolver6().Resolve(aHostName);
 }
 
@@ -246,70 +250,37 @@ std::string TclHostResolver::GetLocalHost() {
   return name;
 }
 
-std::string TclHostResolver6::Resolve(const std::string& aHostName) {
-  if (TclIPAddress::IsHostIP(aHostName)) return aHostName;
-  TclAddrInfo info = LookUp(aHostName, AF_UNSPEC, 0);
-  for (addrinfo* p = info.get(); p; p = p->ai_next)
-    if (p->ai_family == AF_INET) return TclIPAddress::AddressToString(p->ai_addr);
-  return TclIPAddress::AddressToString(info->ai_addr);
-}
-
-void TclHostResolver6::ResolveList(const std::string& aHostName, TStrings& aList) {
-  if (TclIPAddress::IsHostIP(aHostName)) {
-    aList.push_back(aHostName);
-    return;
-  }
-  TclAddrInfo info = LookUp(aHostName, AF_UNSPEC, 0);
-  for (addrinfo* p = info.get(); p; p = p->ai_next)
-    if (p->ai_family == AF_INET || p->ai_family == AF_INET6) aList.push_back(TclIPAddress::AddressToString(p->ai_addr));
-}
-
-// TclHostResolver4
-
-namespace {
-
-// What a lookup thread hands back; shared so an abandoned lookup can finish on its own.
-struct TclLookupState {
-  std::mutex Lock;
-  bool Done = false;
-  int Result = 0;
-  int Errno = 0;
-  std::vector<in_addr> Addresses;
-  TclWaitEvent Completed;
-};
-
-}  // namespace
-
-void TclHostResolver4::Abort() {
+void TclHostResolver::Abort() {
   FIsAborted = true;
   FAbortSignal.Signal();
 }
 
-std::vector<in_addr> TclHostResolver4::Lookup(const std::string& aHostName) {
+std::vector<sockaddr_storage> TclHostResolver::Lookup(const std::string& aHostName, int aFamily, int32_t aTimeOut) {
   FIsAborted = false;
   FAbortSignal.Reset();
   auto state = std::make_shared<TclLookupState>();
-  std::thread([state, aHostName] {
-    std::vector<in_addr> found;
+  std::thread([state, aHostName, aFamily] {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = aFamily;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* result = nullptr;
     int rc = getaddrinfo(aHostName.c_str(), nullptr, &hints, &result);
-    int err = errno;
-    for (addrinfo* p = rc == 0 ? result : nullptr; p; p = p->ai_next)
-      found.push_back(reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr);
-    if (result) freeaddrinfo(result);
+    int error = errno;
     std::lock_guard<std::mutex> guard(state->Lock);
-    state->Done = true;
     state->Result = rc;
-    state->Errno = err;
-    state->Addresses = std::move(found);
+    state->Errno = error;
+    for (addrinfo* p = rc == 0 ? result : nullptr; p; p = p->ai_next) {
+      if ((p->ai_family != AF_INET && p->ai_family != AF_INET6) || p->ai_addrlen > sizeof(sockaddr_storage)) continue;
+      sockaddr_storage address{};
+      std::memcpy(&address, p->ai_addr, p->ai_addrlen);
+      state->Addresses.push_back(address);
+    }
+    if (result) freeaddrinfo(result);
     state->Completed.Signal();
   }).detach();
   for (;;) {
     // The time-out period restarts on every turn: a thread busy with its messages is not a lookup failure.
-    short ready = SocketWait(state->Completed.Handle(), POLLIN, &FAbortSignal, GetTickCount64(), FTimeOut);
+    short ready = SocketWait(state->Completed.Handle(), POLLIN, &FAbortSignal, GetTickCount64(), aTimeOut);
     if (FIsAborted) RaiseSystemSocketError(EINTR);
     if (ready) break;
   }
@@ -319,9 +290,25 @@ std::vector<in_addr> TclHostResolver4::Lookup(const std::string& aHostName) {
   return state->Addresses;
 }
 
+std::string TclHostResolver6::Resolve(const std::string& aHostName) {
+  if (TclIPAddress::IsHostIP(aHostName)) return aHostName;
+  std::vector<sockaddr_storage> found = Lookup(aHostName, AF_UNSPEC, -1);
+  for (const auto& a : found)
+    if (a.ss_family == AF_INET) return AddressText(a);
+  return AddressText(found.front());
+}
+
+void TclHostResolver6::ResolveList(const std::string& aHostName, TStrings& aList) {
+  if (TclIPAddress::IsHostIP(aHostName)) {
+    aList.push_back(aHostName);
+    return;
+  }
+  for (const auto& a : Lookup(aHostName, AF_UNSPEC, -1)) aList.push_back(AddressText(a));
+}
+
 std::string TclHostResolver4::Resolve(const std::string& aHostName) {
   if (TclIPAddress::IsHostIP(aHostName)) return aHostName;
-  return FormatIpV4(Lookup(aHostName).front());
+  return AddressText(Lookup(aHostName, AF_INET, FTimeOut).front());
 }
 
 void TclHostResolver4::ResolveList(const std::string& aHostName, TStrings& aList) {
@@ -329,5 +316,5 @@ void TclHostResolver4::ResolveList(const std::string& aHostName, TStrings& aList
     aList.push_back(aHostName);
     return;
   }
-  for (const auto& a : Lookup(aHostName)) aList.push_back(FormatIpV4(a));
+  for (const auto& a : Lookup(aHostName, AF_INET, FTimeOut)) aList.push_back(AddressText(a));
 }

@@ -96,7 +96,8 @@ private:
 
 using TStrings = std::vector<std::string>;
 
-// Host name resolution. GetIPAddress and GetIPAddressList use the address-information lookup.
+// Host name resolution. Lookups run on a helper thread while the calling thread waits serving
+// its messages, so a window stays responsive; Abort from another thread ends a running lookup.
 class TclHostResolver {
 public:
   virtual ~TclHostResolver() = default;
@@ -108,29 +109,32 @@ public:
 
   virtual std::string Resolve(const std::string& aHostName) = 0;
   virtual void ResolveList(const std::string& aHostName, TStrings& aList) = 0;
+  void Abort();
+
+protected:
+  // The addresses of a host (AF_UNSPEC or AF_INET), in the lookup's order. aTimeOut (< 0: none)
+  // counts from the last turn of the wait. An abort raises 10004.
+  std::vector<sockaddr_storage> Lookup(const std::string& aHostName, int aFamily, int32_t aTimeOut);
+
+private:
+  TclWaitEvent FAbortSignal;
+  std::atomic<bool> FIsAborted{false};
 };
 
-// getaddrinfo: the first IPv4 result, else the first result of any family.
+// Any family: the first IPv4 result, else the first result.
 class TclHostResolver6 : public TclHostResolver {
 public:
   std::string Resolve(const std::string& aHostName) override;
   void ResolveList(const std::string& aHostName, TStrings& aList) override;
 };
 
-// IPv4-only lookup run on a helper thread and waited for with the socket wait (serving the
-// thread's messages); Abort from another thread ends a running lookup at once.
+// IPv4 only, with a time-out of 5000 ms of silence by default.
 class TclHostResolver4 : public TclHostResolver {
 public:
   std::string Resolve(const std::string& aHostName) override;
   void ResolveList(const std::string& aHostName, TStrings& aList) override;
-  void Abort();
-  // Milliseconds a lookup may stay silent; 5000 by default.
   void SetTimeOut(int32_t aTimeOut) { FTimeOut = aTimeOut; }
 
 private:
-  std::vector<in_addr> Lookup(const std::string& aHostName);
-
-  TclWaitEvent FAbortSignal;
-  std::atomic<bool> FIsAborted{false};
   int32_t FTimeOut = 5000;
 };
