@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
-# Configures and builds one flavour into its folder: build.sh [DIR] [extra cmake args...]
+# Configures and builds one flavour into its folder: build.sh DIR [cmake args...] [-- targets...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
 shift || true
-cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-cmake --build "$dir" -j "$(nproc)"
+cmake_args=()
+while [ $# -gt 0 ] && [ "$1" != "--" ]; do cmake_args+=("$1"); shift; done
+[ "${1:-}" = "--" ] && shift
+cmake -S . -B "$dir" -G Ninja "${cmake_args[@]}" >/dev/null
+if [ $# -gt 0 ]; then
+  cmake --build "$dir" -j "$(nproc)" --target "$@"
+else
+  cmake --build "$dir" -j "$(nproc)"
+fi
