@@ -11,35 +11,22 @@
 #include <vector>
 
 #include "http/clZLibStreams.h"
-#include "tests/http/ZLibReference.h"
+#include "tests/support/ZLibReference.h"
 
 namespace {
-
-// Counts what it is given, as a download destination would take it.
-class TNullStream : public TStream {
-public:
-  int64_t Written = 0;
-  int64_t Read(void*, int64_t) override { return 0; }
-  int64_t Write(const void*, int64_t aCount) override {
-    Written += aCount;
-    return aCount;
-  }
-  int64_t Seek(int64_t, TSeekOrigin) override { return Written; }
-  void SetSize(int64_t) override {}
-};
 
 constexpr size_t Piece = 65536;  // bytes per write, as a socket read would deliver them
 
 int64_t DecodeOurs(const std::string& aGzip) {
-  TNullStream sink;
+  TclNullStream sink;
   TclGZipInflateStream stream(&sink);
   for (size_t pos = 0; pos < aGzip.size(); pos += Piece)
     stream.Write(aGzip.data() + pos, int64_t(std::min(Piece, aGzip.size() - pos)));
-  return sink.Written;
+  return sink.Written();
 }
 
 int64_t DecodeZlib(const std::string& aGzip) {
-  TNullStream sink;
+  TclNullStream sink;
   z_stream z{};
   inflateInit2(&z, 31);
   std::vector<Bytef> out(16384);
@@ -56,7 +43,7 @@ int64_t DecodeZlib(const std::string& aGzip) {
     }
   }
   inflateEnd(&z);
-  return sink.Written;
+  return sink.Written();
 }
 
 // Best of several runs, in MB of output per second.

@@ -22,18 +22,6 @@ namespace {
 constexpr int64_t TcpBytes = int64_t(1) << 30;
 constexpr int64_t TlsBytes = int64_t(256) << 20;
 
-class TNullStream : public TStream {
-public:
-  int64_t Written = 0;
-  int64_t Read(void*, int64_t) override { return 0; }
-  int64_t Write(const void*, int64_t aCount) override {
-    Written += aCount;
-    return aCount;
-  }
-  int64_t Seek(int64_t, TSeekOrigin) override { return Written; }
-  void SetSize(int64_t) override {}
-};
-
 class BenchClient : public TclTcpClientTls {
 public:
   int32_t GetDefaultPort() const override { return 80; }
@@ -94,11 +82,11 @@ double Seconds(const std::function<int64_t()>& aRun, int64_t aExpected) {
 }
 
 int64_t ReadOurs(BenchClient& aClient) {
-  TNullStream sink;
+  TclNullStream sink;
   aClient.Open();
   aClient.Connection()->SetIsReadUntilClose(true);
   aClient.Connection()->ReadData(&sink);
-  return sink.Written;
+  return sink.Written();
 }
 
 void Report(const char* aName, int64_t aBytes, double aOurs, double aPeer) {

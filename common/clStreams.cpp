@@ -81,6 +81,12 @@ void TMemoryStream::Clear() {
   FPosition = 0;
 }
 
+int64_t TclNullStream::Write(const void* aBuffer, int64_t aCount) {
+  if (aCount <= 0) return 0;
+  FWritten += aCount;
+  return aCount;
+}
+
 TFileStream::TFileStream(const std::string& aFileName, TFileMode aMode) : FFileName(aFileName) {
   int flags = aMode == fmOpenRead ? O_RDONLY : aMode == fmOpenReadWrite ? O_RDWR : (O_RDWR | O_CREAT | O_TRUNC);
   FHandle = ::open(aFileName.c_str(), flags | O_CLOEXEC, 0644);

@@ -49,6 +49,20 @@ private:
   int64_t FPosition = 0;
 };
 
+// Takes and drops everything written to it (a body nobody asked for, a benchmark's sink).
+class TclNullStream : public TStream {
+public:
+  int64_t Read(void* aBuffer, int64_t aCount) override { return 0; }
+  int64_t Write(const void* aBuffer, int64_t aCount) override;
+  // Every position is the count of bytes written.
+  int64_t Seek(int64_t aOffset, TSeekOrigin aOrigin) override { return FWritten; }
+  void SetSize(int64_t aSize) override {}
+  int64_t Written() const { return FWritten; }
+
+private:
+  int64_t FWritten = 0;
+};
+
 enum TFileMode { fmOpenRead, fmOpenReadWrite, fmCreate };
 
 class TFileStream : public TStream {

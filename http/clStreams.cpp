@@ -105,9 +105,3 @@ int64_t TclChunkedStream::Seek(int64_t aOffset, TSeekOrigin aOrigin) {
 }
 
 void TclChunkedStream::SetSize(int64_t aSize) { throw EStreamError("Invalid Stream operation"); }
-
-int64_t TclNullStream::Write(const void* aBuffer, int64_t aCount) {
-  if (aCount <= 0) return 0;
-  FWritten += aCount;
-  return aCount;
-}

@@ -1,6 +1,5 @@
 #pragma once
-// Streams of the HTTP client. TclNullStream drops what is written to it (a body nobody asked
-// for). TclChunkedStream is a write-only stream in front of a destination:
+// TclChunkedStream is a write-only stream in front of a destination:
 // what is written to it is a body in chunked transfer coding, and the chunk data goes on to the
 // destination as it arrives.
 #include <cstdint>
@@ -41,16 +40,4 @@ private:
   bool FTrailerLineEmpty = true;  // the trailer line being read has had nothing but CR so far
   TStream* FDestination;
   int64_t FTotalWritten = 0;
-};
-
-class TclNullStream : public TStream {
-public:
-  int64_t Read(void* aBuffer, int64_t aCount) override { return 0; }
-  int64_t Write(const void* aBuffer, int64_t aCount) override;
-  // Every position is the count of bytes written.
-  int64_t Seek(int64_t aOffset, TSeekOrigin aOrigin) override { return FWritten; }
-  void SetSize(int64_t aSize) override {}
-
-private:
-  int64_t FWritten = 0;
 };

@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "tests/http/ZLibReference.h"
+#include "tests/support/ZLibReference.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

@@ -1,5 +1,7 @@
 #include "tests/support/HttpFixture.h"
 
+#include "tests/support/ZLibReference.h"
+
 #include <openssl/evp.h>
 #include <zlib.h>
 
@@ -128,20 +130,6 @@ std::string Chunked(const std::string& aBody, size_t aChunkSize, const std::stri
   return out + "\r\n";
 }
 
-std::string Gzip(const std::string& aData) {
-  z_stream z{};
-  if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-    throw std::runtime_error("deflateInit2 failed");
-  std::string out(deflateBound(&z, uLong(aData.size())) + 64, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(aData.data()));
-  z.avail_in = uInt(aData.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = uInt(out.size());
-  int rc = deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  if (rc != Z_STREAM_END) throw std::runtime_error("deflate failed");
-  return out;
-}
+std::string Gzip(const std::string& aData) { return zlibref::Compress(aData, Z_BEST_SPEED, 15 + 16); }
 
 }  // namespace zvtest
