@@ -41,7 +41,14 @@ if [ -n "$(ls fuzz/*.cpp 2>/dev/null)" ]; then
     corpus=fuzz/corpus/${name#fuzz_}
     args=()
     [ -d "$corpus" ] && args+=("$corpus")
-    "$h" -max_total_time="${FUZZ_SECONDS:-20}" -rss_limit_mb=2048 -timeout=10 "${args[@]}" 2>&1 | tail -2
+    log=build-fuzz/$name.log
+    if "$h" -max_total_time="${FUZZ_SECONDS:-20}" -rss_limit_mb=2048 -timeout=10 "${args[@]}" >"$log" 2>&1; then
+      echo "$name: $(grep -E '^Done' "$log" | tail -1)"
+    else
+      tail -60 "$log"
+      echo "$name failed"
+      exit 1
+    fi
   done
 fi
 
