@@ -5,7 +5,7 @@ export DEBIAN_FRONTEND=noninteractive
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO="sudo"
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git ccache
   clang libclang-rt-14-dev
   libcurl4-openssl-dev libssl-dev openssl zlib1g-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
@@ -13,7 +13,7 @@ packages=(
   libkrb5-dev gss-ntlmssp krb5-kdc krb5-admin-server
   python3 ffmpeg
   dante-server microsocks
-  nginx-light tinyproxy curl libbenchmark-dev
+  nginx-light tinyproxy curl aria2 libbenchmark-dev
   xvfb xauth x11-apps imagemagick fonts-noto-cjk
 )
 missing=()
