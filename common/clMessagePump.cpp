@@ -1,12 +1,43 @@
 #include "common/clMessagePump.h"
 
+#include <linux/futex.h>
 #include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <iterator>
 #include <stdexcept>
+#include <vector>
 
-struct TclSendState {
-  bool Done = false;
+// A sender's wait, on the sender's stack. The pump completes it once; the sender sleeps on a
+// futex only after marking itself asleep, so a sender that is still spinning costs no wake-up
+// call. The wake-up names the word by address only, so it is harmless when the sender has
+// already seen the result and returned.
+struct TclMessagePump::TclSendState {
+  enum : uint32_t { cWaiting, cAsleep, cRan, cDropped };
+  static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) && std::atomic<uint32_t>::is_always_lock_free);
+
+  std::atomic<uint32_t> Phase{cWaiting};
+  std::exception_ptr Error;
+
+  void Complete(uint32_t aPhase) {
+    void* word = &Phase;
+    if (Phase.exchange(aPhase, std::memory_order_acq_rel) == cAsleep)
+      ::syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  }
+
+  uint32_t Wait() {
+    uint32_t phase = cWaiting;
+    if (Phase.compare_exchange_strong(phase, cAsleep, std::memory_order_acquire)) phase = cAsleep;
+    while (phase == cAsleep) {
+      ::syscall(SYS_futex, &Phase, FUTEX_WAIT_PRIVATE, cAsleep, nullptr, nullptr, 0);
+      phase = Phase.load(std::memory_order_acquire);
+    }
+    return phase;
+  }
 };
 
 namespace {
@@ -36,65 +67,100 @@ std::shared_ptr<TclMessagePump> TclMessagePump::CurrentShared() {
 
 TclMessagePump& TclMessagePump::Current() { return *CurrentShared(); }
 
-bool TclMessagePump::Enqueue(TclQueued aItem) {
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    if (FClosed) return false;
-    FQueue.push_back(std::move(aItem));
-  }
+void TclMessagePump::SignalLocked() {
   uint64_t one = 1;
   ssize_t ignored = ::write(FEventFd, &one, sizeof one);
   (void)ignored;
-  return true;
+  FSignalled = true;
 }
 
-bool TclMessagePump::Post(TclMessage aMessage) { return Enqueue({std::move(aMessage), nullptr}); }
-
-bool TclMessagePump::Send(TclMessage aMessage) {
-  if (IsOwnerThread()) {
-    aMessage();
-    return true;
-  }
-  auto state = std::make_shared<TclSendState>();
-  if (!Enqueue({std::move(aMessage), state})) return false;
-  std::unique_lock<std::mutex> lock(FLock);
-  FHandled.wait(lock, [&] { return state->Done || FClosed; });
-  return state->Done;
-}
-
-size_t TclMessagePump::ProcessMessages() {
+void TclMessagePump::UnsignalLocked() {
+  if (!FSignalled) return;
   uint64_t count;
   ssize_t ignored = ::read(FEventFd, &count, sizeof count);
   (void)ignored;
-  size_t ran = 0;
-  // Only what is queued now: messages posted by the handlers wait for the next round.
-  size_t pending;
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    pending = FQueue.size();
+  FSignalled = false;
+}
+
+bool TclMessagePump::Enqueue(TclQueued& aItem) {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (FClosed || (aItem.Target && aItem.Target->IsCancelled())) return false;
+  FQueue.push_back(std::move(aItem));
+  // One wake-up stands for every message queued until the owner drains the queue.
+  if (!FSignalled) SignalLocked();
+  return true;
+}
+
+bool TclMessagePump::Deliver(TclMessage aMessage, const TclMessageTarget* aTarget) {
+  TclQueued item{std::move(aMessage), nullptr, aTarget};
+  return Enqueue(item);
+}
+
+bool TclMessagePump::Post(TclMessage aMessage) { return Deliver(std::move(aMessage), nullptr); }
+
+bool TclMessagePump::SendTo(TclMessage aMessage, const TclMessageTarget* aTarget) {
+  if (IsOwnerThread()) {
+    if (aTarget && aTarget->IsCancelled()) return false;
+    aMessage();
+    return true;
   }
-  while (pending-- > 0) {
-    TclQueued item;
-    {
-      std::lock_guard<std::mutex> guard(FLock);
-      if (FQueue.empty()) break;
-      item = std::move(FQueue.front());
-      FQueue.pop_front();
+  TclSendState state;
+  TclQueued item{std::move(aMessage), &state, aTarget};
+  if (!Enqueue(item) || state.Wait() == TclSendState::cDropped) return false;
+  if (state.Error) std::rethrow_exception(state.Error);
+  return true;
+}
+
+bool TclMessagePump::Send(TclMessage aMessage) { return SendTo(std::move(aMessage), nullptr); }
+
+void TclMessagePump::Run(TclQueued& aItem) {
+  std::exception_ptr error;
+  try {
+    aItem.Message();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  aItem.Message = nullptr;  // its captures go before the sender moves on
+  if (aItem.Sent) {
+    aItem.Sent->Error = std::move(error);
+    aItem.Sent->Complete(TclSendState::cRan);
+  } else if (error) {
+    ReportPosted(std::move(error));
+  }
+}
+
+void TclMessagePump::ReportPosted(std::exception_ptr aError) {
+  if (FExceptionHandler) {
+    try {
+      FExceptionHandler(aError);
+      return;
+    } catch (...) {
+      aError = std::current_exception();
     }
-    // A handler that throws must not leave its sender waiting forever.
-    struct TclRelease {
-      TclMessagePump* Pump;
-      std::shared_ptr<TclSendState>& Sent;
-      ~TclRelease() {
-        if (!Sent) return;
-        std::lock_guard<std::mutex> guard(Pump->FLock);
-        Sent->Done = true;
-        Pump->FHandled.notify_all();
-      }
-    } release{this, item.Sent};
-    item.Message();
-    ++ran;
   }
+  try {
+    std::rethrow_exception(aError);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Exception in a posted message: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "Exception in a posted message\n");
+  }
+}
+
+size_t TclMessagePump::ProcessMessages() {
+  size_t ran = 0;
+  std::unique_lock<std::mutex> lock(FLock);
+  UnsignalLocked();
+  // Only what is queued now: messages posted by the handlers wait for the next round.
+  for (size_t pending = FQueue.size(); pending > 0 && !FQueue.empty(); --pending) {
+    TclQueued item = std::move(FQueue.front());
+    FQueue.pop_front();
+    lock.unlock();
+    Run(item);
+    ++ran;
+    lock.lock();
+  }
+  if (!FQueue.empty() && !FSignalled) SignalLocked();
   return ran;
 }
 
@@ -109,9 +175,38 @@ void TclMessagePump::ProcessPendingEvents() {
     ProcessMessages();
 }
 
-void TclMessagePump::Close() {
-  std::lock_guard<std::mutex> guard(FLock);
-  FClosed = true;
-  FQueue.clear();
-  FHandled.notify_all();
+void TclMessagePump::SetExceptionHandler(TclExceptionHandler aHandler) { FExceptionHandler = std::move(aHandler); }
+
+void TclMessagePump::Drop(TclMessageTarget* aTarget) {
+  std::vector<TclQueued> dropped;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (aTarget)
+      aTarget->FCancelled.store(true, std::memory_order_release);
+    else
+      FClosed = true;
+    auto gone = std::stable_partition(FQueue.begin(), FQueue.end(),
+                                      [aTarget](const TclQueued& aItem) { return aTarget && aItem.Target != aTarget; });
+    std::move(gone, FQueue.end(), std::back_inserter(dropped));
+    FQueue.erase(gone, FQueue.end());
+  }
+  // Outside the lock: a message's captures may post again when they go.
+  for (TclQueued& item : dropped) {
+    item.Message = nullptr;
+    if (item.Sent) item.Sent->Complete(TclSendState::cDropped);
+  }
 }
+
+void TclMessagePump::Close() { Drop(nullptr); }
+
+TclMessageTarget::TclMessageTarget() : TclMessageTarget(TclMessagePump::CurrentShared()) {}
+
+TclMessageTarget::TclMessageTarget(std::shared_ptr<TclMessagePump> aPump) : FPump(std::move(aPump)) {}
+
+TclMessageTarget::~TclMessageTarget() { Cancel(); }
+
+bool TclMessageTarget::Post(TclMessagePump::TclMessage aMessage) { return FPump->Deliver(std::move(aMessage), this); }
+
+bool TclMessageTarget::Send(TclMessagePump::TclMessage aMessage) { return FPump->SendTo(std::move(aMessage), this); }
+
+void TclMessageTarget::Cancel() { FPump->Drop(this); }

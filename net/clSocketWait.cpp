@@ -25,6 +25,16 @@ int PollTimeout(int64_t aRemaining, bool aSliced) {
   return static_cast<int>(std::min<int64_t>(t, 1 << 30));
 }
 
+// When a wait of this thread last served its pending events.
+thread_local int64_t tLastServed = 0;
+
+void ServeEvents(TclMessagePump& aPump) {
+  tLastServed = GetTickCount64();
+  aPump.ProcessPendingEvents();
+}
+
+bool EventSliceDue() { return GetTickCount64() - tLastServed >= cEventSliceMs; }
+
 }  // namespace
 
 TclSocket::~TclSocket() { Close(); }
@@ -86,13 +96,17 @@ short SocketWait(int aSocket, short aEvents, TclWaitEvent* aAbortEvent, int64_t 
     if (errno == EINTR) return 0;
     RaiseSystemSocketError(errno);
   }
-  if (fds[0].revents) return fds[0].revents;
+  if (fds[0].revents) {
+    // A socket that is always ready must not starve the thread's messages or its window.
+    if (fds[1].revents || (sliced && EventSliceDue())) ServeEvents(pump);
+    return fds[0].revents;
+  }
   if (count == 3 && fds[2].revents) {
     aAbortEvent->Reset();
     return 0;
   }
   if (fds[1].revents || sliced) {
-    pump.ProcessPendingEvents();
+    ServeEvents(pump);
     if (timedOut()) RaiseSocketError(clSocketTimeOutError);
     return 0;
   }

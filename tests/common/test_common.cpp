@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
-#include "common/clMessagePump.h"
 #include "common/clStringsUtils.h"
 #include "common/clTranslator.h"
 
@@ -40,33 +36,4 @@ TEST(StringsUtils, LoadsLinesInACharSetAndSavesWithCrLf) {
   TMemoryStream out;
   TclStringsUtils::SaveStrings({"a", "б"}, out, "utf-8");
   EXPECT_EQ(out.Data(), "a\r\nб\r\n");
-}
-
-TEST(MessagePump, PostedMessagesRunOnTheOwnerThread) {
-  auto pump = TclMessagePump::CurrentShared();
-  std::thread::id ranOn;
-  std::thread poster([&] { pump->Post([&] { ranOn = std::this_thread::get_id(); }); });
-  poster.join();
-  EXPECT_EQ(pump->ProcessMessages(), 1u);
-  EXPECT_EQ(ranOn, std::this_thread::get_id());
-}
-
-TEST(MessagePump, SendWaitsUntilTheOwnerHandledIt) {
-  auto pump = TclMessagePump::CurrentShared();
-  std::atomic<bool> sent{false};
-  int value = 0;
-  std::thread sender([&] {
-    EXPECT_TRUE(pump->Send([&] { value = 42; }));
-    sent = true;
-  });
-  while (!sent) pump->ProcessPendingEvents();
-  sender.join();
-  EXPECT_EQ(value, 42);
-}
-
-TEST(MessagePump, SendToAnEndedThreadReturnsFalse) {
-  std::shared_ptr<TclMessagePump> other;
-  std::thread([&] { other = TclMessagePump::CurrentShared(); }).join();
-  EXPECT_FALSE(other->Send([] {}));
-  EXPECT_FALSE(other->Post([] {}));
 }

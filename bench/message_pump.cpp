@@ -1,0 +1,139 @@
+// Synchronized round trips per second: 1, 5 and 10 worker threads each call Send in a loop into
+// one thread that pumps as the UI thread does (ProcessMessages whenever poll finds the pump's
+// handle readable). The peer, measured in the same run, is the textbook hand-off: a mutex and a
+// condition variable guarding a queue of std::packaged_task, each worker waiting on its future.
+#include <poll.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "common/clMessagePump.h"
+
+namespace {
+
+constexpr auto RunTime = std::chrono::milliseconds(1500);
+
+// Starts aWorkers threads that call aRoundTrip until the run time is over; returns trips per second.
+double Measure(int aWorkers, const std::function<void()>& aRoundTrip) {
+  std::atomic<bool> stop{false};
+  std::atomic<int64_t> trips{0};
+  std::vector<std::thread> workers;
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < aWorkers; ++i)
+    workers.emplace_back([&] {
+      int64_t mine = 0;
+      while (!stop.load(std::memory_order_relaxed)) {
+        aRoundTrip();
+        ++mine;
+      }
+      trips += mine;
+    });
+  std::this_thread::sleep_for(RunTime);
+  stop = true;
+  for (auto& worker : workers) worker.join();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return trips / seconds;
+}
+
+// The UI thread's side: a poll loop on the pump's handle.
+class PumpThread {
+public:
+  PumpThread() {
+    std::promise<std::shared_ptr<TclMessagePump>> started;
+    auto pump = started.get_future();
+    FThread = std::thread([this, &started] {
+      started.set_value(TclMessagePump::CurrentShared());
+      TclMessagePump& own = TclMessagePump::Current();
+      while (!FStop.load(std::memory_order_relaxed)) {
+        pollfd fd{own.Handle(), POLLIN, 0};
+        if (::poll(&fd, 1, 100) > 0) own.ProcessMessages();
+      }
+    });
+    FPump = pump.get();
+  }
+  ~PumpThread() {
+    FStop = true;
+    FPump->Post([] {});
+    FThread.join();
+  }
+  TclMessagePump& Pump() { return *FPump; }
+
+private:
+  std::atomic<bool> FStop{false};
+  std::shared_ptr<TclMessagePump> FPump;
+  std::thread FThread;
+};
+
+class PeerThread {
+public:
+  PeerThread()
+      : FThread([this] {
+          std::unique_lock<std::mutex> lock(FLock);
+          for (;;) {
+            FReady.wait(lock, [this] { return FStop || !FQueue.empty(); });
+            if (FQueue.empty()) return;
+            auto task = std::move(FQueue.front());
+            FQueue.pop_front();
+            lock.unlock();
+            task();
+            lock.lock();
+          }
+        }) {}
+  ~PeerThread() {
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      FStop = true;
+    }
+    FReady.notify_one();
+    FThread.join();
+  }
+  void Send(std::function<void()> aHandler) {
+    std::packaged_task<void()> task(std::move(aHandler));
+    auto done = task.get_future();
+    {
+      std::lock_guard<std::mutex> guard(FLock);
+      FQueue.push_back(std::move(task));
+    }
+    FReady.notify_one();
+    done.get();
+  }
+
+private:
+  std::mutex FLock;
+  std::condition_variable FReady;
+  std::deque<std::packaged_task<void()>> FQueue;
+  bool FStop = false;
+  std::thread FThread;
+};
+
+}  // namespace
+
+int main() {
+  int64_t handled = 0;  // touched on the serving thread only
+  for (int workers : {1, 5, 10}) {
+    double ours, peer;
+    {
+      PumpThread ui;
+      ours = Measure(workers, [&] {
+        if (!ui.Pump().Send([&] { ++handled; })) std::exit(1);
+      });
+    }
+    {
+      PeerThread ui;
+      peer = Measure(workers, [&] { ui.Send([&] { ++handled; }); });
+    }
+    std::printf("Send round trips, %2d workers: ours %.0f/s, peer %.0f/s, ratio ours/peer %.2f\n", workers, ours, peer,
+                ours / peer);
+  }
+  return handled > 0 ? 0 : 1;
+}
