@@ -25,6 +25,24 @@ void PumpUntil(TclMessagePump& aPump, const std::function<bool()>& aDone) {
     if (Readable(aPump, 10)) aPump.ProcessMessages();
 }
 
+// Runs aSend on a sender thread while this thread pumps; the code of the EclError it raised, or 0.
+int32_t ErrorCodeRaisedBy(const std::function<void()>& aSend) {
+  std::promise<int32_t> caught;
+  std::thread sender([&] {
+    try {
+      aSend();
+      caught.set_value(0);
+    } catch (const EclError& e) {
+      caught.set_value(e.ErrorCode());
+    }
+  });
+  auto result = caught.get_future();
+  PumpUntil(TclMessagePump::Current(),
+            [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+  sender.join();
+  return result.get();
+}
+
 // Blocks until a message is queued on aPump, without running it.
 void WaitUntilQueued(const TclMessagePump& aPump) {
   while (!Readable(aPump, 1000)) {
@@ -80,21 +98,9 @@ TEST(MessagePump, HandleIsReadableExactlyWhileMessagesWait) {
   EXPECT_FALSE(Readable(pump));
 }
 
-TEST(MessagePump, SendRaisesTheHandlersExceptionInTheSenderOnly) {
+TEST(MessagePump, SendRaisesTheHandlersExceptionInTheSender) {
   auto& pump = TclMessagePump::Current();
-  std::promise<int32_t> caught;
-  std::thread sender([&] {
-    try {
-      pump.Send([] { throw EclError("handler failed", 7); });
-      caught.set_value(0);
-    } catch (const EclError& e) {
-      caught.set_value(e.ErrorCode());
-    }
-  });
-  auto result = caught.get_future();
-  PumpUntil(pump, [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
-  sender.join();
-  EXPECT_EQ(result.get(), 7);
+  EXPECT_EQ(ErrorCodeRaisedBy([&] { pump.Send([] { throw EclError("handler failed", 7); }); }), 7);
 }
 
 TEST(MessagePump, PostedExceptionGoesToTheExceptionHandlerAndTheQueueGoesOn) {
@@ -216,20 +222,10 @@ TEST(MessageTarget, DestroyingItReleasesAPendingSendAtOnce) {
 }
 
 TEST(MessageTarget, SendsThroughATargetRunAndRaiseOnItsPump) {
-  auto& pump = TclMessagePump::Current();
   TclMessageTarget target;
-  std::promise<int32_t> caught;
-  std::thread sender([&] {
-    EXPECT_TRUE(target.Send([] {}));
-    try {
-      target.Send([] { throw EclError("target failed", 3); });
-      caught.set_value(0);
-    } catch (const EclError& e) {
-      caught.set_value(e.ErrorCode());
-    }
-  });
-  auto result = caught.get_future();
-  PumpUntil(pump, [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
-  sender.join();
-  EXPECT_EQ(result.get(), 3);
+  EXPECT_EQ(ErrorCodeRaisedBy([&] {
+              EXPECT_TRUE(target.Send([] {}));
+              target.Send([] { throw EclError("target failed", 3); });
+            }),
+            3);
 }

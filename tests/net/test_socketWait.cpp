@@ -6,9 +6,7 @@
 
 #include <chrono>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "common/clMessagePump.h"
 #include "net/clSocketWait.h"
@@ -61,20 +59,14 @@ TEST(SocketWaitTest, AReadySocketStillGivesTheWindowItsSlices) {
 TEST(SocketWaitTest, APostedHandlersExceptionStaysOutOfTheWait) {
   SocketPair pair;
   auto& pump = TclMessagePump::Current();
-  std::vector<std::string> reported;
-  pump.SetExceptionHandler([&](std::exception_ptr aError) {
-    try {
-      std::rethrow_exception(aError);
-    } catch (const std::exception& e) {
-      reported.push_back(e.what());
-    }
-  });
+  int reported = 0;
+  pump.SetExceptionHandler([&](std::exception_ptr) { ++reported; });
   pump.Post([] { throw std::runtime_error("handler failed"); });
   EXPECT_EQ(SocketWait(pair.Near(), POLLIN, nullptr, GetTickCount64(), 1000), 0);
   pair.Feed();
   EXPECT_EQ(SocketWait(pair.Near(), POLLIN, nullptr, GetTickCount64(), 1000), POLLIN);
   pump.SetExceptionHandler(nullptr);
-  EXPECT_EQ(reported, std::vector<std::string>{"handler failed"});
+  EXPECT_EQ(reported, 1);
 }
 
 TEST(SocketWaitTest, AnAbortFromAnotherThreadEndsAWaitWithoutTimeOut) {
