@@ -443,3 +443,49 @@ TEST(WinInet, ClosedAndWrongHandlesFailCleanly) {
   // The last error is the calling thread's own.
   std::thread([] { EXPECT_EQ(GetLastError(), 0u); }).join();
 }
+
+TEST(WinInet, AnswersARefusalWithTheCredentialsGiven) {
+  HttpFixture fixture;
+  std::string refusal = HttpResponse(401, "Unauthorized", {"WWW-Authenticate: Basic realm=\"zv\""}, "who?");
+  // The first send is refused; after the credentials are set, the next one is answered with them.
+  fixture.Reply(refusal);
+  fixture.Reply(refusal);
+  fixture.Reply(HttpResponse(200, "OK", {}, "welcome"));
+  fixture.Reply(refusal);
+  TRequest r(fixture.Port(), "/guarded");
+  ASSERT_EQ(r.Send(), 0u);
+  EXPECT_EQ(Status(r.Handle), 401u);
+  EXPECT_EQ(ReadBody(r.Handle), "who?");
+  ASSERT_TRUE(InternetSetOptionA(r.Handle, INTERNET_OPTION_USERNAME, "user", 4));
+  ASSERT_TRUE(InternetSetOptionA(r.Handle, INTERNET_OPTION_PASSWORD, "pass", 4));
+  ASSERT_EQ(r.Send(), 0u);
+  EXPECT_EQ(Status(r.Handle), 200u);
+  EXPECT_EQ(ReadBody(r.Handle), "welcome");
+  auto requests = fixture.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(FieldOf(requests[2].Head(), "Authorization"), "Basic dXNlcjpwYXNz");
+  // Credentials the server refuses again end in its refusal.
+  ASSERT_TRUE(InternetSetOptionA(r.Handle, INTERNET_OPTION_PASSWORD, "wrong", 5));
+  fixture.Reply(refusal);
+  ASSERT_EQ(r.Send(), 0u);
+  EXPECT_EQ(Status(r.Handle), 401u);
+  EXPECT_EQ(ReadBody(r.Handle), "who?");
+}
+
+TEST(WinInet, GoesThroughTheNamedProxyUnlessBypassed) {
+  // The fixture plays the proxy: it answers absolute-form requests by their path.
+  HttpFixture fixture;
+  fixture.Route("/via", {fx::Send(HttpResponse(200, "OK", {}, "proxied"))});
+  std::string list = "ftp=ftp://127.0.0.1:1 http=127.0.0.1:" + std::to_string(fixture.Port());
+  HINTERNET root = InternetOpenA("zv-test", INTERNET_OPEN_TYPE_PROXY, list.c_str(), "*.local.test; 127.0.0.1", 0);
+  for (const std::string host : {"origin.test", "127.0.0.1"}) {
+    TRequest r(fixture.Port(), "/via", INTERNET_FLAG_RELOAD, host, root);
+    ASSERT_EQ(r.Send(), 0u);
+    EXPECT_EQ(ReadBody(r.Handle), "proxied");
+  }
+  InternetCloseHandle(root);
+  auto requests = fixture.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].RequestLine(), "GET http://origin.test:" + std::to_string(fixture.Port()) + "/via HTTP/1.1");
+  EXPECT_EQ(requests[1].RequestLine(), "GET /via HTTP/1.1");
+}
