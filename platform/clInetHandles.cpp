@@ -149,7 +149,6 @@ TclInetRequest::~TclInetRequest() {
 }
 
 TclExchange TclInetRequest::Exchange() const {
-  TclInternetOptions options = Options();
   const TclInetRoot& root = *Server->Root;
   TclExchange x;
   x.Url = FUrl;
@@ -165,12 +164,6 @@ TclExchange TclInetRequest::Exchange() const {
     x.ProxyMode = x.Proxy.empty() ? TclExchange::TProxy::Direct : TclExchange::TProxy::Named;
     x.NoProxy = NoProxyList(root.Bypass);
   }
-  x.UserName = options.UserName;
-  x.Password = options.Password;
-  x.ProxyUserName = options.ProxyUserName;
-  x.ProxyPassword = options.ProxyPassword;
-  x.SecurityFlags = options.SecurityFlags;
-  x.Decoding = options.Decoding;
-  x.ClientCertificate = options.ClientCertificate;
+  x.Options = Options();
   return x;
 }

@@ -13,14 +13,6 @@
 #include "platform/clInetTransfer.h"
 #include "platform/clWinInet.h"
 
-// Options a handle carries; a new child handle starts with a copy of its parent's.
-struct TclInternetOptions {
-  std::string UserName, Password, ProxyUserName, ProxyPassword;
-  DWORD SecurityFlags = 0;
-  bool Decoding = false;
-  std::optional<TclClientCertificate> ClientCertificate;
-};
-
 class TclInetHandle {
 public:
   enum class TKind { Root, Server, Request };

@@ -117,7 +117,7 @@ void TclCurlTransfer::Start() {
   FErrorText[0] = 0;
   FRedirectTo.clear();
   FReply.Clear();
-  FTls = TclTlsCheck{FExchange.SecurityFlags};
+  FTls = TclTlsCheck{FExchange.Options.SecurityFlags};
   FBuffer.clear();
   FHead = 0;
   Configure();
@@ -131,6 +131,7 @@ void TclCurlTransfer::Start() {
 void TclCurlTransfer::Configure() {
   CURL* easy = FSession->Easy;
   const TclExchange& x = FExchange;
+  const TclInternetOptions& o = x.Options;
   curl_easy_reset(easy);
   curl_easy_setopt(easy, CURLOPT_URL, FUrl.c_str());
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -163,11 +164,11 @@ void TclCurlTransfer::Configure() {
   if (hasBody && !HasField(x.HeaderLines, "Content-Type")) lines.push_back("Content-Type:");  // none of libcurl's
   for (const std::string& line : lines) FHeaderList = curl_slist_append(FHeaderList, line.c_str());
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, FHeaderList);
-  if (x.Decoding) curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+  if (o.Decoding) curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
 
-  if (!x.UserName.empty() || !x.Password.empty()) {
-    curl_easy_setopt(easy, CURLOPT_USERNAME, x.UserName.c_str());
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, x.Password.c_str());
+  if (!o.UserName.empty() || !o.Password.empty()) {
+    curl_easy_setopt(easy, CURLOPT_USERNAME, o.UserName.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, o.Password.c_str());
     curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_ANY);
   }
   if (x.ProxyMode == TclExchange::TProxy::Direct) {
@@ -176,9 +177,9 @@ void TclCurlTransfer::Configure() {
     curl_easy_setopt(easy, CURLOPT_PROXY, x.Proxy.c_str());
     curl_easy_setopt(easy, CURLOPT_NOPROXY, x.NoProxy.c_str());
   }
-  if (!x.ProxyUserName.empty() || !x.ProxyPassword.empty()) {
-    curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, x.ProxyUserName.c_str());
-    curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, x.ProxyPassword.c_str());
+  if (!o.ProxyUserName.empty() || !o.ProxyPassword.empty()) {
+    curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, o.ProxyUserName.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, o.ProxyPassword.c_str());
     curl_easy_setopt(easy, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
   }
 
@@ -186,20 +187,20 @@ void TclCurlTransfer::Configure() {
   if (const char* file = std::getenv("SSL_CERT_FILE")) curl_easy_setopt(easy, CURLOPT_CAINFO, file);
   if (const char* dir = std::getenv("SSL_CERT_DIR")) curl_easy_setopt(easy, CURLOPT_CAPATH, dir);
   curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, PrepareTlsContext);
-  bool lax = ChainFaultsIgnored(x.SecurityFlags);
+  bool lax = ChainFaultsIgnored(o.SecurityFlags);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, lax ? 0L : 1L);
-  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, (x.SecurityFlags & SECURITY_FLAG_IGNORE_CERT_CN_INVALID) ? 0L : 2L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, (o.SecurityFlags & SECURITY_FLAG_IGNORE_CERT_CN_INVALID) ? 0L : 2L);
   if (lax) {
     // A connection checked with chain faults passed over serves no other request.
     curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
   }
-  if (x.ClientCertificate) {
+  if (o.ClientCertificate) {
     curl_easy_setopt(easy, CURLOPT_SSLCERTTYPE, "PEM");
-    curl_easy_setopt(easy, CURLOPT_SSLCERT, x.ClientCertificate->CertificateFile.c_str());
-    if (!x.ClientCertificate->KeyFile.empty()) curl_easy_setopt(easy, CURLOPT_SSLKEY, x.ClientCertificate->KeyFile.c_str());
-    if (!x.ClientCertificate->KeyPassword.empty())
-      curl_easy_setopt(easy, CURLOPT_KEYPASSWD, x.ClientCertificate->KeyPassword.c_str());
+    curl_easy_setopt(easy, CURLOPT_SSLCERT, o.ClientCertificate->CertificateFile.c_str());
+    if (!o.ClientCertificate->KeyFile.empty()) curl_easy_setopt(easy, CURLOPT_SSLKEY, o.ClientCertificate->KeyFile.c_str());
+    if (!o.ClientCertificate->KeyPassword.empty())
+      curl_easy_setopt(easy, CURLOPT_KEYPASSWD, o.ClientCertificate->KeyPassword.c_str());
   }
 }
 
@@ -286,8 +287,8 @@ void TclCurlTransfer::OnHeaderBlock() {
   }
   // A refusal that libcurl answers with the credentials it was given is not the final reply; the
   // first body byte or the end of the transfer tells.
-  bool answered = (status == 401 && (!FExchange.UserName.empty() || !FExchange.Password.empty())) ||
-                  (status == 407 && (!FExchange.ProxyUserName.empty() || !FExchange.ProxyPassword.empty()));
+  bool answered = (status == 401 && (!FExchange.Options.UserName.empty() || !FExchange.Options.Password.empty())) ||
+                  (status == 407 && (!FExchange.Options.ProxyUserName.empty() || !FExchange.Options.ProxyPassword.empty()));
   if (answered) return;
   FStage = TStage::Body;
   FHasReply = true;

@@ -27,6 +27,15 @@ struct TclCurlSession {
   std::string Origin;  // scheme, host and port of the last exchange
 };
 
+// Options a handle carries (a new child handle starts with a copy of its parent's) and that an
+// exchange is sent with: credentials, the certificate faults passed over, decoding.
+struct TclInternetOptions {
+  std::string UserName, Password, ProxyUserName, ProxyPassword;
+  DWORD SecurityFlags = 0;
+  bool Decoding = false;
+  std::optional<TclClientCertificate> ClientCertificate;
+};
+
 // Everything one exchange sends, and how.
 struct TclExchange {
   std::string Url;
@@ -40,10 +49,7 @@ struct TclExchange {
   enum class TProxy { Direct, System, Named } ProxyMode = TProxy::System;
   std::string Proxy;    // URL of the named proxy
   std::string NoProxy;  // hosts reached directly, comma separated
-  std::string UserName, Password, ProxyUserName, ProxyPassword;
-  DWORD SecurityFlags = 0;
-  bool Decoding = false;
-  std::optional<TclClientCertificate> ClientCertificate;
+  TclInternetOptions Options;
 };
 
 class TclCurlTransfer {

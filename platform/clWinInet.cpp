@@ -68,6 +68,17 @@ std::string OptionText(const void* aBuffer, DWORD aLength) {
   return text ? std::string(text, strnlen(text, aLength)) : std::string();
 }
 
+// The credential an option number names, or nothing.
+std::string* TextOption(TclInternetOptions& aOptions, DWORD aOption) {
+  switch (aOption) {
+    case INTERNET_OPTION_USERNAME: return &aOptions.UserName;
+    case INTERNET_OPTION_PASSWORD: return &aOptions.Password;
+    case INTERNET_OPTION_PROXY_USERNAME: return &aOptions.ProxyUserName;
+    case INTERNET_OPTION_PROXY_PASSWORD: return &aOptions.ProxyPassword;
+    default: return nullptr;
+  }
+}
+
 std::string HeaderText(const char* aHeaders, DWORD aLength) {
   if (!aHeaders) return "";
   return aLength == DWORD(-1) ? std::string(aHeaders) : std::string(aHeaders, aLength);
@@ -182,11 +193,10 @@ bool HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, void* lpBuffer, DWORD
       return number ? CopyNumber(DWORD(reply.StatusCode()), lpBuffer, lpdwBufferLength)
                     : CopyText(std::to_string(reply.StatusCode()), lpBuffer, lpdwBufferLength);
     case HTTP_QUERY_STATUS_TEXT:
-      if (number) return Fail(ERROR_HTTP_INVALID_QUERY_REQUEST);
-      return CopyText(reply.StatusText(), lpBuffer, lpdwBufferLength);
     case HTTP_QUERY_RAW_HEADERS_CRLF:
       if (number) return Fail(ERROR_HTTP_INVALID_QUERY_REQUEST);
-      return CopyText(reply.Raw(), lpBuffer, lpdwBufferLength);
+      return CopyText(dwInfoLevel == HTTP_QUERY_STATUS_TEXT ? reply.StatusText() : reply.Raw(), lpBuffer,
+                      lpdwBufferLength);
     default:
       return Fail(ERROR_HTTP_INVALID_QUERY_REQUEST);
   }
@@ -239,15 +249,8 @@ bool InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, void* lpBuffer, D
       return CopyNumber(options.SecurityFlags, lpBuffer, lpdwBufferLength);
     case INTERNET_OPTION_HTTP_DECODING:
       return CopyNumber(options.Decoding, lpBuffer, lpdwBufferLength);
-    case INTERNET_OPTION_USERNAME:
-      return CopyText(options.UserName, lpBuffer, lpdwBufferLength);
-    case INTERNET_OPTION_PASSWORD:
-      return CopyText(options.Password, lpBuffer, lpdwBufferLength);
-    case INTERNET_OPTION_PROXY_USERNAME:
-      return CopyText(options.ProxyUserName, lpBuffer, lpdwBufferLength);
-    case INTERNET_OPTION_PROXY_PASSWORD:
-      return CopyText(options.ProxyPassword, lpBuffer, lpdwBufferLength);
     default:
+      if (std::string* text = TextOption(options, dwOption)) return CopyText(*text, lpBuffer, lpdwBufferLength);
       return Fail(ERROR_INTERNET_INVALID_OPTION);
   }
 }
@@ -274,14 +277,14 @@ bool InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, const void* lpBuffe
     switch (dwOption) {
       case INTERNET_OPTION_SECURITY_FLAGS: o.SecurityFlags = number; break;
       case INTERNET_OPTION_HTTP_DECODING: o.Decoding = number != 0; break;
-      case INTERNET_OPTION_USERNAME: o.UserName = OptionText(lpBuffer, dwBufferLength); break;
-      case INTERNET_OPTION_PASSWORD: o.Password = OptionText(lpBuffer, dwBufferLength); break;
-      case INTERNET_OPTION_PROXY_USERNAME: o.ProxyUserName = OptionText(lpBuffer, dwBufferLength); break;
-      case INTERNET_OPTION_PROXY_PASSWORD: o.ProxyPassword = OptionText(lpBuffer, dwBufferLength); break;
       case INTERNET_OPTION_CLIENT_CERT_CONTEXT:
         o.ClientCertificate = *static_cast<const TclClientCertificate*>(lpBuffer);
         break;
-      default: known = false;
+      default:
+        if (std::string* text = TextOption(o, dwOption))
+          *text = OptionText(lpBuffer, dwBufferLength);
+        else
+          known = false;
     }
   });
   return known ? true : Fail(ERROR_INTERNET_INVALID_OPTION);

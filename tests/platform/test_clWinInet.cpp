@@ -81,6 +81,13 @@ std::string ReadBody(HINTERNET aRequest) {
   return body;
 }
 
+// Sends the request and expects a reply with aStatus and the body aBody.
+void ExpectReply(TRequest& aRequest, DWORD aStatus, const std::string& aBody) {
+  ASSERT_EQ(aRequest.Send(), 0u);
+  EXPECT_EQ(Status(aRequest.Handle), aStatus);
+  EXPECT_EQ(ReadBody(aRequest.Handle), aBody);
+}
+
 std::string RandomBytes(size_t aSize) {
   std::mt19937 random(7);
   std::string data(aSize, '\0');
@@ -214,9 +221,7 @@ TEST(WinInet, FollowsRedirectionsWithTheAddedHeaders) {
   EXPECT_EQ(requests[0].Connection, requests[1].Connection);
 
   TRequest kept(fixture.Port(), "/old", INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT);
-  ASSERT_EQ(kept.Send(), 0u);
-  EXPECT_EQ(Status(kept.Handle), 302u);
-  EXPECT_EQ(ReadBody(kept.Handle), "moved");
+  ExpectReply(kept, 302, "moved");
 }
 
 TEST(WinInet, KeepsConnectionsAlivePerRootHandle) {
@@ -225,16 +230,12 @@ TEST(WinInet, KeepsConnectionsAlivePerRootHandle) {
   HINTERNET root = InternetOpenA("zv-test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
   for (int i = 0; i < 2; ++i) {
     TRequest r(fixture.Port(), "/a", INTERNET_FLAG_RELOAD | INTERNET_FLAG_KEEP_CONNECTION, "127.0.0.1", root);
-    ASSERT_EQ(r.Send(), 0u);
-    EXPECT_EQ(ReadBody(r.Handle), "first");
+    ExpectReply(r, 200, "first");
   }
   {
     // The same request sent again is a new exchange on the same connection.
     TRequest r(fixture.Port(), "/a", INTERNET_FLAG_RELOAD, "127.0.0.1", root);
-    for (int i = 0; i < 2; ++i) {
-      ASSERT_EQ(r.Send(), 0u);
-      EXPECT_EQ(ReadBody(r.Handle), "first");
-    }
+    for (int i = 0; i < 2; ++i) ExpectReply(r, 200, "first");
   }
   InternetCloseHandle(root);
   TRequest other(fixture.Port(), "/a");
@@ -364,8 +365,7 @@ TEST(WinInet, ClosingARequestBeforeItsCallEndsThatCallOnly) {
   ASSERT_TRUE(InternetCloseHandle(stuck.Handle));
   EXPECT_EQ(send.get(), ERROR_INTERNET_OPERATION_CANCELLED);
   TRequest next(fixture.Port(), "/ok", 0, "127.0.0.1", root);
-  ASSERT_EQ(next.Send(), 0u);
-  EXPECT_EQ(ReadBody(next.Handle), "fine");
+  ExpectReply(next, 200, "fine");
   InternetCloseHandle(root);
 }
 
@@ -415,9 +415,7 @@ TEST(WinInet, MapsEachCertificateFaultAndIgnoresItOnRequest) {
     ASSERT_TRUE(InternetQueryOptionA(r.Handle, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size));
     flags |= c.Ignore;
     ASSERT_TRUE(InternetSetOptionA(r.Handle, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags));
-    ASSERT_EQ(r.Send(), 0u);
-    EXPECT_EQ(Status(r.Handle), 200u);
-    EXPECT_EQ(ReadBody(r.Handle), "secure");
+    ExpectReply(r, 200, "secure");
     // A new strict request under the same root does not ride on the lenient connection.
     TRequest strict(nginx.TlsPort(), "/a.txt", INTERNET_FLAG_RELOAD | INTERNET_FLAG_SECURE, "localhost", r.Root);
     EXPECT_EQ(strict.Send(), c.Error);
@@ -453,23 +451,17 @@ TEST(WinInet, AnswersARefusalWithTheCredentialsGiven) {
   fixture.Reply(HttpResponse(200, "OK", {}, "welcome"));
   fixture.Reply(refusal);
   TRequest r(fixture.Port(), "/guarded");
-  ASSERT_EQ(r.Send(), 0u);
-  EXPECT_EQ(Status(r.Handle), 401u);
-  EXPECT_EQ(ReadBody(r.Handle), "who?");
+  ExpectReply(r, 401, "who?");
   ASSERT_TRUE(InternetSetOptionA(r.Handle, INTERNET_OPTION_USERNAME, "user", 4));
   ASSERT_TRUE(InternetSetOptionA(r.Handle, INTERNET_OPTION_PASSWORD, "pass", 4));
-  ASSERT_EQ(r.Send(), 0u);
-  EXPECT_EQ(Status(r.Handle), 200u);
-  EXPECT_EQ(ReadBody(r.Handle), "welcome");
+  ExpectReply(r, 200, "welcome");
   auto requests = fixture.Requests();
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(FieldOf(requests[2].Head(), "Authorization"), "Basic dXNlcjpwYXNz");
   // Credentials the server refuses again end in its refusal.
   ASSERT_TRUE(InternetSetOptionA(r.Handle, INTERNET_OPTION_PASSWORD, "wrong", 5));
   fixture.Reply(refusal);
-  ASSERT_EQ(r.Send(), 0u);
-  EXPECT_EQ(Status(r.Handle), 401u);
-  EXPECT_EQ(ReadBody(r.Handle), "who?");
+  ExpectReply(r, 401, "who?");
 }
 
 TEST(WinInet, GoesThroughTheNamedProxyUnlessBypassed) {
@@ -480,8 +472,7 @@ TEST(WinInet, GoesThroughTheNamedProxyUnlessBypassed) {
   HINTERNET root = InternetOpenA("zv-test", INTERNET_OPEN_TYPE_PROXY, list.c_str(), "*.local.test; 127.0.0.1", 0);
   for (const std::string host : {"origin.test", "127.0.0.1"}) {
     TRequest r(fixture.Port(), "/via", INTERNET_FLAG_RELOAD, host, root);
-    ASSERT_EQ(r.Send(), 0u);
-    EXPECT_EQ(ReadBody(r.Handle), "proxied");
+    ExpectReply(r, 200, "proxied");
   }
   InternetCloseHandle(root);
   auto requests = fixture.Requests();
