@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <iterator>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
-// A sender's wait, on the sender's stack. The pump completes it once; the sender sleeps on a
-// futex only after marking itself asleep, so a sender that is still spinning costs no wake-up
-// call. The wake-up names the word by address only, so it is harmless when the sender has
-// already seen the result and returned.
+// A sender's wait, on the sender's stack, woken alone. The pump completes it once; the sender
+// sleeps on a futex only after marking itself asleep, so a completion that comes first costs no
+// wake-up call. The wake-up names the word by address only, so it is harmless when the sender
+// has already seen the result and returned. Senders do not spin before sleeping: with more
+// senders than cores, spinning takes the time the owner needs to run their handlers.
 struct TclMessagePump::TclSendState {
   enum : uint32_t { cWaiting, cAsleep, cRan, cDropped };
   static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) && std::atomic<uint32_t>::is_always_lock_free);
@@ -67,27 +69,28 @@ std::shared_ptr<TclMessagePump> TclMessagePump::CurrentShared() {
 
 TclMessagePump& TclMessagePump::Current() { return *CurrentShared(); }
 
-void TclMessagePump::SignalLocked() {
+void TclMessagePump::Signal() {
   uint64_t one = 1;
   ssize_t ignored = ::write(FEventFd, &one, sizeof one);
   (void)ignored;
-  FSignalled = true;
 }
 
-void TclMessagePump::UnsignalLocked() {
-  if (!FSignalled) return;
+void TclMessagePump::Unsignal() {
   uint64_t count;
   ssize_t ignored = ::read(FEventFd, &count, sizeof count);
   (void)ignored;
-  FSignalled = false;
 }
 
 bool TclMessagePump::Enqueue(TclQueued& aItem) {
-  std::lock_guard<std::mutex> guard(FLock);
-  if (FClosed || (aItem.Target && aItem.Target->IsCancelled())) return false;
-  FQueue.push_back(std::move(aItem));
-  // One wake-up stands for every message queued until the owner drains the queue.
-  if (!FSignalled) SignalLocked();
+  bool wake;
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    if (FClosed || (aItem.Target && aItem.Target->IsCancelled())) return false;
+    FQueue.push_back(std::move(aItem));
+    // One wake-up stands for every message queued until the owner drains the queue.
+    wake = !std::exchange(FSignalled, true);
+  }
+  if (wake) Signal();
   return true;
 }
 
@@ -148,9 +151,12 @@ void TclMessagePump::ReportPosted(std::exception_ptr aError) {
 }
 
 size_t TclMessagePump::ProcessMessages() {
+  // Reset before taking the queue: a wake-up that a poster writes late, for a message this pass
+  // takes, then costs one spurious wake-up and never leaves the handle readable for good.
+  Unsignal();
   size_t ran = 0;
   std::unique_lock<std::mutex> lock(FLock);
-  UnsignalLocked();
+  FSignalled = false;
   // Only what is queued now: messages posted by the handlers wait for the next round.
   for (size_t pending = FQueue.size(); pending > 0 && !FQueue.empty(); --pending) {
     TclQueued item = std::move(FQueue.front());
@@ -160,7 +166,9 @@ size_t TclMessagePump::ProcessMessages() {
     ++ran;
     lock.lock();
   }
-  if (!FQueue.empty() && !FSignalled) SignalLocked();
+  const bool wake = !FQueue.empty() && !std::exchange(FSignalled, true);
+  lock.unlock();
+  if (wake) Signal();
   return ran;
 }
 

@@ -74,9 +74,10 @@ private:
   bool SendTo(TclMessage aMessage, const TclMessageTarget* aTarget);
   void Run(TclQueued& aItem);
   void ReportPosted(std::exception_ptr aError);
-  // Queue lock held: keeps the handle readable exactly while FSignalled.
-  void SignalLocked();
-  void UnsignalLocked();
+  // The handle is written outside the lock, once each time FSignalled turns true: a poster
+  // must not hold the lock that the owner it wakes takes first.
+  void Signal();
+  void Unsignal();
   // Cancels aTarget (closes the pump when null), removes its queued messages (all of them when
   // null) and releases their senders.
   void Drop(TclMessageTarget* aTarget);
@@ -85,7 +86,7 @@ private:
   int FEventFd;
   mutable std::mutex FLock;
   std::deque<TclQueued> FQueue;
-  bool FSignalled = false;
+  bool FSignalled = false;  // a wake-up is written or on its way
   bool FClosed = false;
   std::function<void()> FEventProcessor;
   TclExceptionHandler FExceptionHandler;

@@ -80,7 +80,7 @@ TEST(MessagePump, SendToAnEndedThreadReturnsFalse) {
   EXPECT_FALSE(other->Post([] {}));
 }
 
-TEST(MessagePump, HandleIsReadableExactlyWhileMessagesWait) {
+TEST(MessagePump, HandleIsReadableWhileMessagesWait) {
   auto& pump = TclMessagePump::Current();
   pump.ProcessMessages();
   EXPECT_FALSE(Readable(pump));
