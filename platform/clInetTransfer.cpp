@@ -8,9 +8,9 @@
 namespace {
 
 // Body bytes held for the reader; past this the transfer pauses until the reader has caught up.
-constexpr size_t cBufferLimit = 512 << 10;
+constexpr size_t cBufferLimit = 256 << 10;
 // What libcurl reads from the socket at a time.
-constexpr long cReceiveSize = 256 << 10;
+constexpr long cReceiveSize = 128 << 10;
 constexpr int cMaxRedirects = 10;
 
 bool IsRedirect(int aStatus) {

@@ -480,3 +480,31 @@ TEST(WinInet, GoesThroughTheNamedProxyUnlessBypassed) {
   EXPECT_EQ(requests[0].RequestLine(), "GET http://origin.test:" + std::to_string(fixture.Port()) + "/via HTTP/1.1");
   EXPECT_EQ(requests[1].RequestLine(), "GET /via HTTP/1.1");
 }
+
+TEST(WinInet, AsksForAClientCertificateAndSendsTheOneGiven) {
+  TTrustedCa trusted;
+  TestCert serverCert = trusted.Ca.Server();
+  TestCertOptions clientOptions;
+  clientOptions.Names = {"zv client"};
+  clientOptions.ExtendedKeyUsage = "clientAuth";
+  TestCert clientCert = trusted.Ca.Issue("client", clientOptions);
+  // A server that ends the handshake without a certificate (in TLS 1.3 the client learns it only
+  // after its own part of the handshake).
+  for (const std::string version : {"1.2", "1.3"}) {
+    std::string line;
+    auto strict = StartFixture("tls_server.py", {"--cert", serverCert.ChainFile, "--key", serverCert.KeyFile,
+                                                 "--client-ca", trusted.Ca.CertFile(), "--max-version", version},
+                               line);
+    TRequest r(std::stoi(line), "/", INTERNET_FLAG_RELOAD | INTERNET_FLAG_SECURE, "localhost");
+    EXPECT_EQ(r.Send(), ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED) << "TLS " << version;
+  }
+  // nginx checks the certificate the request carries.
+  TempDir root;
+  WriteFile(root.File("a.txt"), "secure");
+  NginxServer nginx(root.Path(), &serverCert,
+                    "ssl_verify_client on; ssl_client_certificate " + trusted.Ca.CertFile() + ";");
+  TRequest r(nginx.TlsPort(), "/a.txt", INTERNET_FLAG_RELOAD | INTERNET_FLAG_SECURE, "localhost");
+  TclClientCertificate certificate{clientCert.CertFile, clientCert.KeyFile, ""};
+  ASSERT_TRUE(InternetSetOptionA(r.Handle, INTERNET_OPTION_CLIENT_CERT_CONTEXT, &certificate, sizeof certificate));
+  ExpectReply(r, 200, "secure");
+}

@@ -1,0 +1,104 @@
+#pragma once
+// The curl command as the peer a download benchmark is measured against in the same run, the
+// timing it shares with the client under test (wall time and CPU time of the client alone), and
+// the run itself: nginx on loopback serving one large file to both, round after round.
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/WebServers.h"
+
+extern char** environ;
+
+namespace zvbench {
+
+struct TMeasure {
+  double Wall = 1e9;
+  double Cpu = 1e9;
+  // The best of two rounds, each figure on its own.
+  TMeasure Best(const TMeasure& aOther) const { return {std::min(Wall, aOther.Wall), std::min(Cpu, aOther.Cpu)}; }
+};
+
+inline double Seconds(const timeval& aTime) { return double(aTime.tv_sec) + double(aTime.tv_usec) / 1e6; }
+
+inline double CpuSeconds(const rusage& aUsage) { return Seconds(aUsage.ru_utime) + Seconds(aUsage.ru_stime); }
+
+inline double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Measures aRun in this process.
+template <typename TRun>
+TMeasure Measure(TRun aRun) {
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  double start = Now();
+  aRun();
+  double wall = Now() - start;
+  getrusage(RUSAGE_SELF, &after);
+  return {wall, CpuSeconds(after) - CpuSeconds(before)};
+}
+
+// curl fetching aUrl into /dev/null; exits the benchmark when curl fails.
+inline TMeasure Curl(const std::string& aUrl) {
+  const char* argv[] = {"curl", "-s", "-f", "-o", "/dev/null", aUrl.c_str(), nullptr};
+  double start = Now();
+  pid_t pid;
+  if (posix_spawnp(&pid, "curl", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+    std::fprintf(stderr, "cannot start curl\n");
+    std::exit(1);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "curl failed\n");
+    std::exit(1);
+  }
+  return {Now() - start, CpuSeconds(usage)};
+}
+
+// A sparse file of aSize bytes: nginx serves it from the page cache without a disk in the way.
+inline bool WriteSparseFile(const std::string& aPath, int64_t aSize) {
+  FILE* f = std::fopen(aPath.c_str(), "wb");
+  bool ok = f && ftruncate(fileno(f), aSize) == 0;
+  if (f) std::fclose(f);
+  return ok;
+}
+
+inline void PrintRatio(const char* aName, const TMeasure& aClient, const TMeasure& aCurl, const char* aTarget) {
+  std::printf("  curl     wall %.3f s  cpu %.3f s\n", aCurl.Wall, aCurl.Cpu);
+  std::printf("  %-8s wall %.3f s  cpu %.3f s\n", aName, aClient.Wall, aClient.Cpu);
+  std::printf("  ratio    wall %.2f  cpu %.2f  (target: %s)\n", aClient.Wall / aCurl.Wall, aClient.Cpu / aCurl.Cpu,
+              aTarget);
+}
+
+// Usage: PROGRAM [size in MiB, default 1024] [rounds, default 3]. Serves a file of that size as
+// /big.bin and measures curl and aClient(url, port, size) once per round; prints the best of each.
+template <typename TClient>
+int CompareWithCurl(int argc, char** argv, const char* aWhat, const char* aName, const char* aTarget, TClient aClient) {
+  int64_t mib = argc > 1 ? std::atoll(argv[1]) : 1024;
+  int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+  int64_t size = mib << 20;
+  zvtest::TempDir root;
+  if (!WriteSparseFile(root.File("big.bin"), size)) return 1;
+  zvtest::NginxServer nginx(root.Path());
+  std::string url = nginx.Url("/big.bin");
+  TMeasure curl, client;
+  for (int i = 0; i < rounds; ++i) {
+    curl = curl.Best(Curl(url));
+    client = client.Best(aClient(url, nginx.Port(), size));
+  }
+  std::printf("%s of %lld MiB from nginx on loopback, best of %d rounds\n", aWhat, static_cast<long long>(mib), rounds);
+  PrintRatio(aName, client, curl, aTarget);
+  return 0;
+}
+
+}  // namespace zvbench
