@@ -1,5 +1,6 @@
 #include "engine/clResourceState.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -48,6 +49,8 @@ void TclResourceStateList::Init(int64_t aThreadCount, int64_t aResourceSize) {
   InitStatistic();
   if (!FItems.empty()) return;
   FResourceSize = aResourceSize;
+  // A range of length 0 stands for the whole resource, so a known size gets no empty ranges.
+  if (FResourceSize > 0) aThreadCount = std::min(aThreadCount, FResourceSize);
   const int64_t part = FResourceSize > 0 && aThreadCount > 0 ? FResourceSize / aThreadCount : 0;
   for (int64_t i = 0; i < aThreadCount; ++i) {
     auto& range = *FItems.emplace_back(std::make_unique<TclResourceStateItem>(this));
@@ -79,7 +82,7 @@ void TclResourceStateList::UpdateProceed(TclResourceStateItem* aItem, int64_t aB
     FElapsedTime = double(FSpeedCount - FStartCount) / cCounterFrequency;
     FSpeed = double(BytesProceed() - FStartBytes) / FElapsedTime;
   }
-  Changed();
+  if (OnChanged) OnChanged(this);
 }
 
 void TclResourceStateList::UpdateStatus(TclResourceStateItem* aItem, TclProcessStatus aStatus) {
@@ -87,7 +90,7 @@ void TclResourceStateList::UpdateStatus(TclResourceStateItem* aItem, TclProcessS
     aItem->FStatus = aStatus;
   else
     FLastStatus = aStatus;
-  Changed();
+  if (OnChanged) OnChanged(this);
 }
 
 void TclResourceStateList::Assign(const TclResourceStateList& aSource) {

@@ -52,8 +52,8 @@ public:
   TclResourceStateList(const TclResourceStateList&) = delete;
   TclResourceStateList& operator=(const TclResourceStateList&) = delete;
 
-  // Cuts a resource into aThreadCount consecutive ranges (the last takes the remainder), or
-  // aThreadCount ranges of length 0 when the size is unknown. A list that already holds ranges
+  // Cuts a resource into aThreadCount consecutive ranges (the last takes the remainder; never
+  // more ranges than bytes), or aThreadCount ranges of length 0 when the size is unknown. A list that already holds ranges
   // keeps them and their progress: that is how a restart resumes. Statistics restart either way.
   void Init(int64_t aThreadCount, int64_t aResourceSize);
   // Statuses back to psUnknown and the statistics restarted from now, counting only bytes that
@@ -88,7 +88,7 @@ public:
 
 private:
   friend class TclResourceStateItem;
-  // An item added, removed or changed.
+  // An item added, removed or changed: an emptied list starts its statistics over.
   void Changed();
 
   std::vector<std::unique_ptr<TclResourceStateItem>> FItems;

@@ -57,5 +57,6 @@ void TclThreadSynchronizer::Synchronize(const std::function<void()>& aMethod) {
   FPump->Send([call] { call->Run(); });
   if (call->State.load() != TclSyncCall::stDone && !call->Abandon())
     throw EclInternetError("The thread of the synchronized call no longer serves calls", clSyncThreadEndedError);
-  if (call->Error) std::rethrow_exception(call->Error);
+  // Taken out of the call, so that the exception dies on this thread, not with the message.
+  if (std::exception_ptr error = std::move(call->Error)) std::rethrow_exception(error);
 }
