@@ -1,7 +1,9 @@
 // Synchronized round trips per second: 1, 5 and 10 worker threads each call Send in a loop into
 // one thread that pumps as the UI thread does (ProcessMessages whenever poll finds the pump's
-// handle readable). The peer, measured in the same run, is the textbook hand-off: a mutex and a
-// condition variable guarding a queue of std::packaged_task, each worker waiting on its future.
+// handle readable), and the same through the download engine's TclThreadSynchronizer made on that
+// thread (its own hand-off state on top of Send). The peer, measured in the same run, is the
+// textbook hand-off: a mutex and a condition variable guarding a queue of std::packaged_task,
+// each worker waiting on its future.
 #include <poll.h>
 
 #include <time.h>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "common/clMessagePump.h"
+#include "engine/clThreadSynchronizer.h"
 
 namespace {
 
@@ -78,6 +81,7 @@ public:
     std::promise<std::shared_ptr<TclMessagePump>> started;
     auto pump = started.get_future();
     FThread = std::thread([this, &started] {
+      FSynchronizer = std::make_unique<TclThreadSynchronizer>();
       started.set_value(TclMessagePump::CurrentShared());
       TclMessagePump& own = TclMessagePump::Current();
       while (!FStop.load(std::memory_order_relaxed)) {
@@ -93,9 +97,11 @@ public:
     FThread.join();
   }
   TclMessagePump& Pump() { return *FPump; }
+  TclThreadSynchronizer& Synchronizer() { return *FSynchronizer; }
 
 private:
   std::atomic<bool> FStop{false};
+  std::unique_ptr<TclThreadSynchronizer> FSynchronizer;
   std::shared_ptr<TclMessagePump> FPump;
   std::thread FThread;
 };
@@ -150,18 +156,21 @@ int main() {
   for (int workers : {1, 5, 10}) {
     PumpThread pump;
     PeerThread plain;
-    std::vector<Figures> oursRounds, peerRounds;
+    std::vector<Figures> oursRounds, syncRounds, peerRounds;
     for (int round = 0; round < Rounds; ++round) {
       oursRounds.push_back(Measure(workers, [&] {
         if (!pump.Pump().Send([&] { ++handled; })) std::exit(1);
       }));
+      syncRounds.push_back(Measure(workers, [&] { pump.Synchronizer().Synchronize([&] { ++handled; }); }));
       peerRounds.push_back(Measure(workers, [&] { plain.Send([&] { ++handled; }); }));
     }
-    Figures ours = Median(oursRounds), peer = Median(peerRounds);
+    Figures ours = Median(oursRounds), sync = Median(syncRounds), peer = Median(peerRounds);
     std::printf("Send round trips, %2d workers: ours %.0f/s (%.1f us CPU each), peer %.0f/s (%.1f us CPU each), "
                 "ratio ours/peer %.2f\n",
                 workers, ours.TripsPerSecond, ours.CpuMicrosPerTrip, peer.TripsPerSecond, peer.CpuMicrosPerTrip,
                 ours.TripsPerSecond / peer.TripsPerSecond);
+    std::printf("Synchronize round trips, %2d workers: %.0f/s (%.1f us CPU each), ratio to peer %.2f\n", workers,
+                sync.TripsPerSecond, sync.CpuMicrosPerTrip, sync.TripsPerSecond / peer.TripsPerSecond);
   }
   return handled > 0 ? 0 : 1;
 }

@@ -17,7 +17,9 @@ class TclInternetConnection {
 public:
   using TclActionEvent = std::function<void(TclInternetConnection* Sender, TclInternetAction* Action)>;
 
-  // The events go to the creating thread (through its synchronizer).
+  // The events go to the creating thread (through its synchronizer). OnActionAdded and
+  // OnActionRemoved come while the action is being made or freed: only its TclInternetAction
+  // part is there.
   TclInternetConnection();
   ~TclInternetConnection();
   TclInternetConnection(const TclInternetConnection&) = delete;
