@@ -5,73 +5,14 @@
 // The first input byte chooses the request (bit 0: HEAD instead of GET, bit 1: SilentHTTP,
 // bit 2: HTTP/1.0, bit 3: no keep-alive); the rest is the response, sent to every request of the
 // call on a connection that the server then closes.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <thread>
 
+#include "fuzz/LoopbackServer.h"
 #include "http/clHttp.h"
 #include "http/clStreams.h"
 
 namespace {
-
-class TclLoopbackServer {
-public:
-  TclLoopbackServer() {
-    FListen = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(FListen, 16);
-    getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
-    FPort = ntohs(a.sin_port);
-    std::thread([this] { Serve(); }).detach();
-  }
-
-  int Port() const { return FPort; }
-  void SetResponse(std::string aResponse) {
-    std::lock_guard<std::mutex> guard(FLock);
-    FResponse = std::move(aResponse);
-  }
-
-private:
-  void Serve() {
-    for (;;) {
-      int s = accept(FListen, nullptr, nullptr);
-      if (s < 0) continue;
-      // The request head, then the response and an orderly close.
-      std::string request;
-      char buf[4096];
-      pollfd p{s, POLLIN, 0};
-      while (request.find("\r\n\r\n") == std::string::npos && poll(&p, 1, 1000) > 0) {
-        ssize_t n = recv(s, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        request.append(buf, size_t(n));
-      }
-      std::string response;
-      {
-        std::lock_guard<std::mutex> guard(FLock);
-        response = FResponse;
-      }
-      send(s, response.data(), response.size(), MSG_NOSIGNAL);
-      shutdown(s, SHUT_RDWR);
-      close(s);
-    }
-  }
-
-  int FListen = -1;
-  int FPort = 0;
-  std::mutex FLock;
-  std::string FResponse;
-};
 
 // Answers every challenge, so that repeated attempts are exercised too.
 class TclFuzzHttp : public TclHttp {
