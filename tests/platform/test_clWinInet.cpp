@@ -152,6 +152,25 @@ TEST(WinInet, AnswersStatusesAndRangesFromNginx) {
   }
 }
 
+TEST(WinInet, ReadsRangesOnSeveralThreadsUnderOneRoot) {
+  // As the engine fetches one file: a range per thread, all under one root handle, twice over so
+  // that kept sessions are taken up again.
+  NginxSite site;
+  HINTERNET root = InternetOpenA("zv-test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  const size_t part = site.Big.size() / 4;
+  for (int pass = 0; pass < 2; ++pass) {
+    std::vector<std::future<std::string>> parts;
+    for (size_t i = 0; i < 4; ++i)
+      parts.push_back(std::async(std::launch::async, [&, i] {
+        TRequest r(site.Server->Port(), "/big.bin", INTERNET_FLAG_RELOAD, "127.0.0.1", root);
+        r.Add("Range: bytes=" + std::to_string(i * part) + "-" + std::to_string((i + 1) * part - 1));
+        return r.Send() == 0 && Status(r.Handle) == 206 ? ReadBody(r.Handle) : std::string("failed");
+      }));
+    for (size_t i = 0; i < 4; ++i) EXPECT_TRUE(SameBytes(parts[i].get(), site.Big.substr(i * part, part)));
+  }
+  InternetCloseHandle(root);
+}
+
 TEST(WinInet, ProbesTheEndOfABodyFromTheReply) {
   NginxSite site;
   HttpFixture fixture;
