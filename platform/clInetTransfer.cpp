@@ -12,6 +12,7 @@ constexpr size_t cBufferLimit = 256 << 10;
 // What libcurl reads from the socket at a time.
 constexpr long cReceiveSize = 128 << 10;
 constexpr int cMaxRedirects = 10;
+constexpr long cConnectWithoutLimit = 24L * 3600 * 1000;
 
 bool IsRedirect(int aStatus) {
   return aStatus == 301 || aStatus == 302 || aStatus == 303 || aStatus == 307 || aStatus == 308;
@@ -143,6 +144,9 @@ void TclCurlTransfer::Configure() {
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, cReceiveSize);
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, x.Http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
   curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  // The caller times its calls out by closing the handle; libcurl's own default would give up
+  // connecting after five minutes.
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, cConnectWithoutLimit);
   if (!x.Agent.empty()) curl_easy_setopt(easy, CURLOPT_USERAGENT, x.Agent.c_str());
 
   bool hasBody = x.Body.has_value() || x.Verb == "POST" || x.Verb == "PUT";
@@ -213,9 +217,16 @@ DWORD TclCurlTransfer::Pump() {
   size_t before = Buffered();
   TStage stage = FStage;
   int running = 0;
+  CURLMcode result;
   {
     TclTlsCheckScope scope(FTls);
-    curl_multi_perform(FSession->Multi, &running);
+    result = curl_multi_perform(FSession->Multi, &running);
+  }
+  if (result != CURLM_OK) {
+    // The transfer cannot go on and will report no end of its own.
+    FTransferDone = true;
+    Fail(result == CURLM_OUT_OF_MEMORY ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INTERNET_INTERNAL_ERROR);
+    return 0;
   }
   CollectEnd();
   if (Buffered() == before && FStage == stage && !FTransferDone && !FPaused)
@@ -231,7 +242,7 @@ void TclCurlTransfer::CollectEnd() {
     CURLcode code = message->data.result;
     if (code != CURLE_OK)
       Fail(FailureNumber(code));
-    else if (FStage == TStage::Body || (FStage == TStage::Awaiting && FReply.Complete()))
+    else if (FStage == TStage::Body || (FStage == TStage::Awaiting && FReply.Complete() && FReply.StatusCode() >= 200))
       FStage = TStage::Ended;
     else if (FStage == TStage::Awaiting)
       Fail(ERROR_HTTP_INVALID_SERVER_RESPONSE);

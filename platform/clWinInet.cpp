@@ -233,6 +233,7 @@ DWORD InternetSetFilePointer(HINTERNET hFile, int32_t lDistanceToMove, int32_t* 
   if (!toEnd || length <= 0 || decoded || !SameText(reply.Value("Accept-Ranges"), "bytes"))
     return Fail(ERROR_INTERNET_INVALID_OPERATION), INVALID_SET_FILE_POINTER;
   transfer.SkipToEnd();
+  SetLastError(0);  // tells a position whose low part looks like the failure value from a failure
   if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = int32_t(uint64_t(length) >> 32);
   return DWORD(uint64_t(length) & 0xFFFFFFFF);
 }
