@@ -6,8 +6,14 @@
 // Handles form a tree: a root handle (InternetOpenA), server connections under it
 // (InternetConnectA) and requests under those (HttpOpenRequestA). Every call may block; closing a
 // handle from any other thread aborts at once every call pending on it or on its children (the
-// aborted call fails with ERROR_INTERNET_OPERATION_CANCELLED). Failures answer false / nullptr /
-// INVALID_SET_FILE_POINTER and leave the error number for GetLastError on the calling thread.
+// aborted call fails with ERROR_INTERNET_OPERATION_CANCELLED); closing a handle closes the handles
+// under it, and later calls on a closed handle fail with ERROR_INVALID_HANDLE. Failures answer
+// false / nullptr / INVALID_SET_FILE_POINTER and leave the error number for GetLastError on the
+// calling thread.
+//
+// Redirections are followed here, with the request's own header lines. Connections are kept
+// alive for the next requests under the same root handle. The layer has no time-outs of its own:
+// callers time a call out by closing its handle.
 #include <cstdint>
 #include <string>
 
@@ -60,11 +66,16 @@ inline constexpr DWORD INTERNET_OPTION_SECURITY_FLAGS = 31;   // DWORD
 inline constexpr DWORD INTERNET_OPTION_PROXY_USERNAME = 43;
 inline constexpr DWORD INTERNET_OPTION_PROXY_PASSWORD = 44;
 inline constexpr DWORD INTERNET_OPTION_HTTP_DECODING = 65;    // BOOL as DWORD
+// Process-wide (any handle or none); kept and answered, while every request has a connection of
+// its own whatever the number.
 inline constexpr DWORD INTERNET_OPTION_MAX_CONNS_PER_SERVER = 73;
 inline constexpr DWORD INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER = 74;
 inline constexpr DWORD INTERNET_OPTION_CLIENT_CERT_CONTEXT = 84;  // TclClientCertificate
 
-// Security flags: server-certificate faults a request ignores.
+// Security flags: server-certificate faults a request ignores. Each fault of the chain fails the
+// send with its own number (date 12037, authority 12045, usage 12055, revocation check 12057) and
+// a wrong host name with 12038; the certificate authorities trusted are the system's, or the file
+// and folder that SSL_CERT_FILE and SSL_CERT_DIR name.
 inline constexpr DWORD SECURITY_FLAG_IGNORE_REVOCATION = 0x00000080;
 inline constexpr DWORD SECURITY_FLAG_IGNORE_UNKNOWN_CA = 0x00000100;
 inline constexpr DWORD SECURITY_FLAG_IGNORE_WRONG_USAGE = 0x00000200;
