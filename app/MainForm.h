@@ -4,6 +4,7 @@
 // handlers of each workflow live in units of their own; this one holds start-up.
 #include <atomic>
 #include <cstdint>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,13 @@ public:
   void ListPage(std::string aPage);
   void AddPageRows(std::string_view aPage, const std::string& aTitle);
   void AddEpisodeRows(std::string_view aPage, const std::string& aTitle);
+
+  // Play addresses: the request of a row's cid for the page kind and quality of the last listing,
+  // and the reply of an ordinary or an episode page written into row aRow of lv2 ("×" when the
+  // reply holds no usable addresses).
+  std::string PlayRequestAddress(const std::string& aCid) const;
+  void ParsePlayReply(const std::string& aText, int aRow);
+  void ParseEpisodePlayReply(const std::string& aText, int aRow);
 
   // Always ends with the path separator; edt2 shows it.
   const std::string& SaveFolder() const { return FSaveFolder; }
@@ -117,6 +125,7 @@ public:
 private:
   std::string AppFolder();
   bool BinderFilesPresent();
+  void WritePlayData(const nlohmann::json& aData, int aRow);
 
   TAppPlatform& FPlatform;
   const TSiteSettings FSite;

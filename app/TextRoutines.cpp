@@ -58,8 +58,11 @@ std::string CleanFileName(const std::string& aText) {
   static constexpr std::string_view kForbidden = "\\/:*?\"<>|";
   std::string result;
   result.reserve(aText.size());
-  for (char c : aText)
-    if (kForbidden.find(c) == std::string_view::npos) result += c;
+  for (char c : aText) {
+    // Control characters (a decoded \u000a in a part name) would make names no one can type.
+    bool control = static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    if (!control && kForbidden.find(c) == std::string_view::npos) result += c;
+  }
   return result;
 }
 
@@ -144,6 +147,10 @@ std::string FormatSpeed(double aBytesPerSecond) {
     }
   }
   return GroupThousands(Fixed(value, 2)) + unit;
+}
+
+std::string ProgressText(int64_t aDone, int64_t aTotal) {
+  return Fixed(static_cast<double>(aDone) / static_cast<double>(aTotal) * 100, 2) + "%";
 }
 
 std::string PadNumber(int aTotal, int aIndex) {

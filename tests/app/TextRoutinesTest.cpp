@@ -2,8 +2,9 @@
 
 #include "app/TextRoutines.h"
 
-TEST(TextRoutines, CleanFileNameDropsTheNineForbiddenCharacters) {
+TEST(TextRoutines, CleanFileNameDropsTheNineForbiddenCharactersAndControls) {
   EXPECT_EQ(CleanFileName("a\\b/c:d*e?f\"g<h>i|j"), "abcdefghij");
+  EXPECT_EQ(CleanFileName("line\nbreak\t\x01\x7f end"), "linebreak end");
   EXPECT_EQ(CleanFileName("第1话 Opening.flv"), "第1话 Opening.flv");
   EXPECT_EQ(CleanFileName("<>"), "");
 }
