@@ -1,29 +1,15 @@
 // Play addresses: one request per listed row to the site's play-address interfaces, and the
 // segment addresses, quality and segment count of each reply written into the row.
-#include <openssl/evp.h>
-
 #include <nlohmann/json.hpp>
 #include <optional>
 
 #include "app/MainForm.h"
+#include "http/clMd5.h"
 
 namespace {
 
 constexpr const char* kAppKey = "6c1f0a93d2e4b785";
 constexpr const char* kAppSecret = "a3d9e1f07b6c2845e0d9c3b1f4a6e8d2";
-
-std::string Md5Hex(const std::string& aText) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_Digest(aText.data(), aText.size(), digest, &size, EVP_md5(), nullptr);
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < size; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 15];
-  }
-  return hex;
-}
 
 std::string QualityName(const nlohmann::json& aQuality) {
   std::string code = aQuality.is_string() ? aQuality.get<std::string>()

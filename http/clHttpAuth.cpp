@@ -11,6 +11,7 @@
 #include "common/clDateTime.h"
 #include "common/clTranslator.h"
 #include "http/clHeaderFieldList.h"
+#include "http/clMd5.h"
 
 namespace {
 
@@ -39,19 +40,8 @@ std::string FromBase64(const std::string& aText) {
   return out;
 }
 
-std::string Md5Hex(const std::string& aText) {
-  const std::string bytes = CredentialBytes(aText);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-  static const char hex[] = "0123456789abcdef";
-  std::string result;
-  for (unsigned int i = 0; i < length; ++i) {
-    result += hex[digest[i] >> 4];
-    result += hex[digest[i] & 15];
-  }
-  return result;
-}
+// Digest hashes are taken over the text in the credentials' character set.
+std::string DigestHash(const std::string& aText) { return Md5Hex(CredentialBytes(aText)); }
 
 // The value in double quotes unless it already begins or ends with one.
 std::string Quoted(const std::string& aValue) {
@@ -168,7 +158,7 @@ std::string TclDigestChallenge::BuildAuthorization(const std::string& aPassword)
   if (algorithm.empty() || algorithm == "md5")
     a1 = FUserName + ":" + FRealm + ":" + aPassword;
   else if (algorithm == "md5-sess")
-    a1 = Md5Hex(FUserName + ":" + FRealm + ":" + aPassword) + ":" + FNonce + ":" + FClientNonce;
+    a1 = DigestHash(FUserName + ":" + FRealm + ":" + aPassword) + ":" + FNonce + ":" + FClientNonce;
   else
     return std::string();
   const std::string a2 = FMethod + ":" + FUri;
@@ -183,8 +173,8 @@ std::string TclDigestChallenge::BuildAuthorization(const std::string& aPassword)
   }
   char nc[16];
   std::snprintf(nc, sizeof nc, "%08X", FNonceCount);
-  FResponse = Md5Hex(Md5Hex(a1) + ":" + FNonce + ":" +
-                     (hasQop ? std::string(nc) + ":" + FClientNonce + ":" + qop + ":" : std::string()) + Md5Hex(a2));
+  FResponse = DigestHash(DigestHash(a1) + ":" + FNonce + ":" +
+                     (hasQop ? std::string(nc) + ":" + FClientNonce + ":" + qop + ":" : std::string()) + DigestHash(a2));
 
   std::string value;
   auto add = [&](const char* aName, const std::string& aValue, bool aQuote) {
