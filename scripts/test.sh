@@ -38,9 +38,12 @@ if [ -n "$(ls fuzz/*.cpp 2>/dev/null)" ]; then
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
   for h in build-fuzz/bin/fuzz_*; do
     name=$(basename "$h")
-    corpus=fuzz/corpus/${name#fuzz_}
-    args=()
-    [ -d "$corpus" ] && args+=("$corpus")
+    # New inputs go to a scratch corpus in the build folder; the tracked seeds are only read.
+    scratch=build-fuzz/corpus/${name#fuzz_}
+    mkdir -p "$scratch"
+    args=("$scratch")
+    seeds=fuzz/corpus/${name#fuzz_}
+    [ -d "$seeds" ] && args+=("$seeds")
     log=build-fuzz/$name.log
     if "$h" -max_total_time="${FUZZ_SECONDS:-20}" -rss_limit_mb=2048 -timeout=10 "${args[@]}" >"$log" 2>&1; then
       echo "$name: $(grep -E '^Done' "$log" | tail -1)"
