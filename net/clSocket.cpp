@@ -286,7 +286,8 @@ std::string TclSyncConnection::ReadString(const std::string& aCharSet) {
 void TclSyncConnection::WriteBytes(const std::string& aBytes) {
   TMemoryStream data(aBytes);
   WriteData(&data);
-  if (data.Position() != data.Size()) RaiseAssertion(cUnit);
+  // An abort ends the write with what has been sent so far.
+  if (data.Position() != data.Size() && !IsAborted()) RaiseAssertion(cUnit);
 }
 
 std::string TclSyncConnection::ReadBytes() {
@@ -302,7 +303,13 @@ void TclSyncConnection::Abort() {
 }
 
 short TclSyncConnection::WaitForSocket(short aEvents) {
-  return SocketWait(Socket().Socket(), aEvents, &FAbortEvent, FTimeOutTicks, FTimeOut);
+  // A stop stays set until the next socket: no wait begins after it.
+  if (IsAborted()) return 0;
+  short ready = SocketWait(Socket().Socket(), aEvents, &FAbortEvent, FTimeOutTicks, FTimeOut);
+  // A signal without the flag is left from an abort that a new socket has since cleared; the flag,
+  // checked before every wait, is what counts.
+  if (!ready && !IsAborted()) FAbortEvent.Reset();
+  return ready;
 }
 
 // TclTcpConnection
@@ -311,8 +318,8 @@ void TclTcpConnection::ReadData(TStream* aData) {
   for (;;) {
     ReadPass(aData);
     TclNetworkStream* stream = NetworkStream();
-    while (Active() && stream->NextAction() == saWrite) WritePass(nullptr);
-    if (!Active() || stream->NextAction() != saRead) return;
+    while (Active() && !IsAborted() && stream->NextAction() == saWrite) WritePass(nullptr);
+    if (!Active() || IsAborted() || stream->NextAction() != saRead) return;
   }
 }
 
@@ -356,7 +363,7 @@ void TclTcpConnection::WriteData(TStream* aData) {
   WritePass(aData);
   for (;;) {
     TclNetworkStream* stream = NetworkStream();
-    if (!stream || !Active()) return;
+    if (!stream || !Active() || IsAborted()) return;
     if (stream->NextAction() == saRead)
       ReadData(nullptr);
     else if (stream->NextAction() == saWrite)
@@ -428,12 +435,10 @@ void TclTcpClientConnection::Open(const std::string& aIP, int32_t aPort) {
       if (ready & POLLOUT) break;
     } while (!IsAborted());
   }
-  if (IsAborted()) {
-    Close(false);
-    return;
-  }
+  if (EndAborted()) return;
   SetActive(true);
   DispatchNextAction();
+  if (EndAborted()) return;
   if (!Active()) RaiseSocketError(clConnectionNotActiveError);
   stream.ConnectEnd();
   stream.StreamReady();
@@ -444,10 +449,14 @@ void TclTcpClientConnection::OpenSession() {
   TclReadUntilCloseOff readUntilCloseOff(*this);
   TclNetworkStream& stream = Stream();
   stream.InitClientSession();
-  if (IsAborted()) {
-    Close(false);
-    return;
-  }
+  if (EndAborted()) return;
   DispatchNextAction();
+  if (EndAborted()) return;
   stream.StreamReady();
+}
+
+bool TclTcpClientConnection::EndAborted() {
+  if (!IsAborted()) return false;
+  Close(false);
+  return true;
 }

@@ -219,4 +219,8 @@ public:
   void Open(const std::string& aIP, int32_t aPort);
   // Runs the stream's client start-up (a TLS handshake) on the established connection.
   void OpenSession();
+
+private:
+  // An abort leaves a connect or session start unfinished: it closes without error.
+  bool EndAborted();
 };

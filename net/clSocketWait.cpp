@@ -101,10 +101,7 @@ short SocketWait(int aSocket, short aEvents, TclWaitEvent* aAbortEvent, int64_t 
     if (fds[1].revents || (sliced && EventSliceDue())) ServeEvents(pump);
     return fds[0].revents;
   }
-  if (count == 3 && fds[2].revents) {
-    aAbortEvent->Reset();
-    return 0;
-  }
+  if (count == 3 && fds[2].revents) return 0;
   if (fds[1].revents || sliced) {
     ServeEvents(pump);
     if (timedOut()) RaiseSocketError(clSocketTimeOutError);

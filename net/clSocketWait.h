@@ -27,7 +27,8 @@ private:
 // Milliseconds of a monotonic clock.
 int64_t GetTickCount64();
 
-// An auto-reset event on an eventfd: Signal from any thread; a wait that sees it resets it.
+// An event on an eventfd: Signal from any thread; it stays signalled, waking every wait on it,
+// until Reset.
 class TclWaitEvent {
 public:
   TclWaitEvent();
@@ -44,9 +45,10 @@ private:
 
 // Waits until aSocket reports one of aEvents (poll(2) flags), aAbortEvent (may be null) is
 // signalled, or the time-out counted from aStartTicks elapses (aTimeOut < 0: none). Returns the
-// socket's reported flags; 0 after an abort signal or after the thread's pending events were
-// processed (the caller loops). Pending events are served even when the socket is ready too, so
-// a busy socket cannot starve them. A time-out raises -1 "Timeout error occured".
+// socket's reported flags; 0 after an abort signal (left signalled, so that a stop is seen by
+// every wait that follows) or after the thread's pending events were processed (the caller
+// loops). Pending events are served even when the socket is ready too, so a busy socket cannot
+// starve them. A time-out raises -1 "Timeout error occured".
 short SocketWait(int aSocket, short aEvents, TclWaitEvent* aAbortEvent, int64_t aStartTicks, int32_t aTimeOut);
 
 // Waits aMilliseconds while serving the thread's pending events; ends early when aAbortEvent is

@@ -2,9 +2,12 @@
 // a test certificate authority that the tests put in the trust store.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "net/clTcpClientTls.h"
+#include "tests/net/LocalServer.h"
 #include "tests/support/TestCa.h"
 #include "tests/support/TestSupport.h"
 
@@ -42,6 +45,52 @@ void Prepare(TestTlsClient& aClient, const TlsServer& aServer, const std::string
   aClient.SetPort(aServer.Port);
   aClient.SetUseTLS(ctImplicit);
   aClient.SetTimeOut(20000);
+}
+
+// A listener whose queue is full: further connects to it stay pending.
+class FullListener {
+public:
+  FullListener() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ::bind(FListen, reinterpret_cast<sockaddr*>(&address), length);
+    ::listen(FListen, 0);
+    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&address), &length);
+    FPort = ntohs(address.sin_port);
+    FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(FFiller, reinterpret_cast<sockaddr*>(&address), length) != 0) throw std::runtime_error("no filler");
+  }
+  ~FullListener() {
+    ::close(FFiller);
+    ::close(FListen);
+  }
+  int Port() const { return FPort; }
+
+private:
+  int FListen = -1;
+  int FFiller = -1;
+  int FPort = 0;
+};
+
+// Runs aCall while another thread aborts the client's connection 200 ms into it; the time the
+// call took.
+std::chrono::milliseconds TimeAborted(TclTcpClient& aClient, const std::function<void()>& aCall) {
+  std::thread aborter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    aClient.Connection()->Abort();
+  });
+  auto start = std::chrono::steady_clock::now();
+  try {
+    aCall();
+  } catch (...) {
+    aborter.join();
+    throw;
+  }
+  aborter.join();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
 
 }  // namespace
@@ -292,4 +341,42 @@ TEST_F(TlsTest, AutomaticModeFollowsThePort) {
   EXPECT_TRUE(onDefaultPort.IsTls());
   onDefaultPort.Connection()->WriteString("secret");
   EXPECT_EQ(ReadAtLeast(*onDefaultPort.Connection(), 6), "secret");
+}
+
+TEST_F(TlsTest, AbortEndsAConnectOrHandshakeAtOnce) {
+  FullListener full;
+  // Reads what the client sends and never answers, until the client goes.
+  LocalServer silent([](int c) {
+    while (!LocalServer::ReceiveSome(c).empty()) {
+    }
+  });
+  for (int port : {full.Port(), silent.Port()}) {
+    TestTlsClient client;
+    client.SetServer("127.0.0.1");
+    client.SetPort(port);
+    client.SetUseTLS(ctImplicit);
+    client.SetTimeOut(20000);
+    // An aborted open ends without error, with the connection closed.
+    EXPECT_LT(TimeAborted(client, [&] { client.Open(); }), std::chrono::seconds(1)) << port;
+    EXPECT_FALSE(client.Active());
+    EXPECT_TRUE(client.Connection()->IsAborted());
+  }
+  EXPECT_EQ(silent.Accepted(), 1);
+}
+
+TEST_F(TlsTest, CloseDoesNotWaitForAPeerThatStoppedReading) {
+  TlsServer server = StartServer(Ca->Server(), "deaf");
+  TestTlsClient client;
+  Prepare(client, server);
+  client.Open();
+  // Fill both socket buffers, so that nothing more can leave, not even the closing message.
+  client.SetTimeOut(300);
+  TMemoryStream flood(std::string(32 << 20, 'x'));
+  EXPECT_THROW(client.Connection()->WriteData(&flood), EclSocketError);
+  ASSERT_TRUE(client.Active());
+  client.SetTimeOut(20000);
+  auto start = std::chrono::steady_clock::now();
+  client.Close();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_FALSE(client.Active());
 }
