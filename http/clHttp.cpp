@@ -1,6 +1,7 @@
 #include "http/clHttp.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 
 #include "common/clTranslator.h"
@@ -281,12 +282,14 @@ void TclHttp::RunTransaction(TclTransaction& aTransaction) {
         // A kept connection that the server has dropped meanwhile fails before any of the
         // response arrives: the request goes again on a new connection.
         if (dynamic_cast<const EclHttpError*>(&e) || !aTransaction.WasOpen || aTransaction.ResponseStarted ||
-            !IsStaleConnectionError(e.ErrorCode()))
+            !IsStaleConnectionError(e.ErrorCode()) || Connection()->IsAborted())
           throw;
         closeQuietly();
         continue;
       }
       if (result == arDone) break;
+      // The next attempt may connect anew, which would clear the stop.
+      EndIfAborted();
     }
   } catch (const EclHttpError&) {
     // An error status read to its end leaves the connection usable, unless the tunnel failed.
@@ -332,6 +335,7 @@ TclHttp::TclAttemptResult TclHttp::RunAttempt(TclTransaction& aTransaction) {
   aTransaction.Body->SetPosition(aTransaction.BodyStart);
   BuildRequestHeader(aTransaction);
   Connection()->WriteString(Str::GetText(aTransaction.Header), "us-ascii");
+  EndIfAborted();
   SendRequestBody(aTransaction);
   if (!ReadResponseHeader(aTransaction)) return arDone;  // the receiver cancelled the call
   return DispatchStatus(aTransaction);
@@ -359,10 +363,22 @@ void TclHttp::PrepareConnection(TclTransaction& aTransaction) {
   FOpenViaProxy = proxy;
   if (tunnel) {
     if (!Active()) OpenTunnel();
-    return;
+  } else {
+    SetUseTLS(https && !proxy ? ctImplicit : ctNone);
+    Open();
   }
-  SetUseTLS(https && !proxy ? ctImplicit : ctNone);
-  Open();
+  // An aborted open ends without error and leaves the connection closed.
+  EndIfAborted();
+}
+
+void TclHttp::EndIfAborted() {
+  // The code of a blocking call cancelled from elsewhere.
+  if (Connection()->IsAborted()) RaiseSystemSocketError(EINTR);
+}
+
+void TclHttp::ReadMore(TStream* aData) {
+  Connection()->ReadData(aData);
+  EndIfAborted();
 }
 
 void TclHttp::OpenTunnel() {
@@ -480,6 +496,7 @@ void TclHttp::SendRequestBody(TclTransaction& aTransaction) {
     StartProgress(OnSendProgress);
     try {
       Connection()->WriteData(body);
+      EndIfAborted();
     } catch (...) {
       Connection()->OnProgress = nullptr;
       throw;
@@ -540,7 +557,7 @@ bool TclHttp::ReadResponseHeader(TclTransaction& aTransaction) {
     connection->InitProgress(0, 0);
     connection->SetBytesToProceed(BatchSize());
     try {
-      connection->ReadData(&buffer);
+      ReadMore(&buffer);
     } catch (...) {
       connection->SetBytesToProceed(-1);
       aTransaction.ResponseStarted = buffer.Size() > 0;
@@ -693,7 +710,7 @@ void TclHttp::ReadBodyData(TclTransaction& aTransaction, TStream* aDestination) 
       TclChunkedStream chunked(target);
       connection->InitProgress(aheadSize, 0);
       chunked.WriteBuffer(ahead, aheadSize);
-      while (!chunked.IsCompleted() && connection->Active()) connection->ReadData(&chunked);
+      while (!chunked.IsCompleted() && connection->Active()) ReadMore(&chunked);
       if (!chunked.IsCompleted()) RaiseIncompleteResponse();
       done = chunked.TotalWritten();
     } else if ((total = BodyLength(aTransaction)) >= 0) {
@@ -701,7 +718,7 @@ void TclHttp::ReadBodyData(TclTransaction& aTransaction, TStream* aDestination) 
       target->WriteBuffer(ahead, taken);
       connection->InitProgress(taken, total);
       connection->SetBytesToProceed(total - taken);
-      while (connection->BytesProceed() < total && connection->Active()) connection->ReadData(target);
+      while (connection->BytesProceed() < total && connection->Active()) ReadMore(target);
       connection->SetBytesToProceed(-1);
       if (connection->BytesProceed() < total) RaiseIncompleteResponse();
       done = total;
@@ -711,7 +728,7 @@ void TclHttp::ReadBodyData(TclTransaction& aTransaction, TStream* aDestination) 
       connection->InitProgress(aheadSize, 0);
       if (connection->Active()) {
         connection->SetIsReadUntilClose(true);
-        connection->ReadData(target);
+        ReadMore(target);
         connection->SetIsReadUntilClose(false);
       }
       done = connection->BytesProceed();

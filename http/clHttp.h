@@ -163,6 +163,11 @@ private:
   TclAttemptResult RunAttempt(TclTransaction& aTransaction);
   void PrepareAuthorization(TclTransaction& aTransaction);
   void PrepareConnection(TclTransaction& aTransaction);
+  // An abort from another thread ends the call with 10004 (interrupted); checked after every
+  // transfer, since an aborted transfer returns without error.
+  void EndIfAborted();
+  // ReadData on the connection, ending the call when it was aborted.
+  void ReadMore(TStream* aData);
   // Opens the connection to the proxy and a TLS tunnel through it to Server:Port.
   void OpenTunnel();
   void BuildRequestHeader(TclTransaction& aTransaction);

@@ -544,6 +544,52 @@ TEST(Http, ReceiveHeaderCancelEndsTheCallAndClosesTheConnection) {
   EXPECT_EQ(http.StatusCode(), 200);
 }
 
+TEST(Http, AbortEndsTheCallAtOnceInEveryPhase) {
+  struct Case {
+    std::string Phase;
+    std::vector<FixtureStep> Steps;  // the fixture's answer; none: the call goes elsewhere
+  };
+  // Each body takes 3 s to arrive.
+  const std::string slow(30, 'b');
+  const std::vector<Case> cases = {
+      {"connect", {}},
+      {"handshake", {}},
+      {"header", {fx::Sleep(3000)}},
+      {"body of known length", {fx::Send("HTTP/1.1 200 OK\r\nContent-Length: 30\r\n\r\n"), fx::Send(slow, 1, 100)}},
+      {"chunked body", {fx::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"),
+                        fx::Send(Chunked(slow, 1), 6, 100)}},
+      {"body until close", {fx::Send("HTTP/1.0 200 OK\r\n\r\n"), fx::Send(slow, 1, 100), fx::Close()}},
+  };
+  FullListener full;
+  for (const auto& c : cases) {
+    HttpFixture server;
+    std::string url = server.Url("/slow");
+    if (c.Phase == "connect") url = "http://127.0.0.1:" + std::to_string(full.Port()) + "/";
+    // The plain port never answers the client's first handshake message.
+    if (c.Phase == "handshake") url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/";
+    if (!c.Steps.empty()) server.Script(c.Steps);
+    server.Reply(HttpResponse(200, "OK", {}, "next"));
+    TestHttp http;
+    http.SetTimeOut(20000);
+    int32_t code = 0;
+    auto took = TimeStopped(
+        [&] {
+          try {
+            Get(http, url);
+          } catch (const EclSocketError& e) {
+            code = e.ErrorCode();
+          }
+        },
+        [&] { http.Connection()->Abort(); });
+    EXPECT_LT(took, std::chrono::seconds(1)) << c.Phase;
+    EXPECT_EQ(code, 10004) << c.Phase;
+    EXPECT_FALSE(http.Active()) << c.Phase;
+    // The stop ended that call only.
+    EXPECT_EQ(Get(http, server.Url("/next")), "next") << c.Phase;
+    EXPECT_EQ(server.Requests().size(), c.Steps.empty() ? 1u : 2u) << c.Phase;
+  }
+}
+
 TEST(Http, ReportsProgressAndServesTheMessagePumpWhileWaiting) {
   HttpFixture server;
   std::string data(100000, 'p');

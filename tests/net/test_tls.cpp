@@ -4,12 +4,12 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include "net/clTcpClientTls.h"
 #include "tests/net/LocalServer.h"
 #include "tests/support/TestCa.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WebServers.h"
 
 namespace {
 
@@ -45,52 +45,6 @@ void Prepare(TestTlsClient& aClient, const TlsServer& aServer, const std::string
   aClient.SetPort(aServer.Port);
   aClient.SetUseTLS(ctImplicit);
   aClient.SetTimeOut(20000);
-}
-
-// A listener whose queue is full: further connects to it stay pending.
-class FullListener {
-public:
-  FullListener() {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ::bind(FListen, reinterpret_cast<sockaddr*>(&address), length);
-    ::listen(FListen, 0);
-    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&address), &length);
-    FPort = ntohs(address.sin_port);
-    FFiller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(FFiller, reinterpret_cast<sockaddr*>(&address), length) != 0) throw std::runtime_error("no filler");
-  }
-  ~FullListener() {
-    ::close(FFiller);
-    ::close(FListen);
-  }
-  int Port() const { return FPort; }
-
-private:
-  int FListen = -1;
-  int FFiller = -1;
-  int FPort = 0;
-};
-
-// Runs aCall while another thread aborts the client's connection 200 ms into it; the time the
-// call took.
-std::chrono::milliseconds TimeAborted(TclTcpClient& aClient, const std::function<void()>& aCall) {
-  std::thread aborter([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    aClient.Connection()->Abort();
-  });
-  auto start = std::chrono::steady_clock::now();
-  try {
-    aCall();
-  } catch (...) {
-    aborter.join();
-    throw;
-  }
-  aborter.join();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
 
 }  // namespace
@@ -344,7 +298,7 @@ TEST_F(TlsTest, AutomaticModeFollowsThePort) {
 }
 
 TEST_F(TlsTest, AbortEndsAConnectOrHandshakeAtOnce) {
-  FullListener full;
+  zvtest::FullListener full;
   // Reads what the client sends and never answers, until the client goes.
   LocalServer silent([](int c) {
     while (!LocalServer::ReceiveSome(c).empty()) {
@@ -357,7 +311,9 @@ TEST_F(TlsTest, AbortEndsAConnectOrHandshakeAtOnce) {
     client.SetUseTLS(ctImplicit);
     client.SetTimeOut(20000);
     // An aborted open ends without error, with the connection closed.
-    EXPECT_LT(TimeAborted(client, [&] { client.Open(); }), std::chrono::seconds(1)) << port;
+    EXPECT_LT(zvtest::TimeStopped([&] { client.Open(); }, [&] { client.Connection()->Abort(); }),
+              std::chrono::seconds(1))
+        << port;
     EXPECT_FALSE(client.Active());
     EXPECT_TRUE(client.Connection()->IsAborted());
   }

@@ -112,6 +112,22 @@ int ChildProcess::Wait() {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::chrono::milliseconds TimeStopped(const std::function<void()>& aCall, const std::function<void()>& aStop) {
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    aStop();
+  });
+  auto start = std::chrono::steady_clock::now();
+  try {
+    aCall();
+  } catch (...) {
+    stopper.join();
+    throw;
+  }
+  stopper.join();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+}
+
 std::unique_ptr<ChildProcess> StartFixture(const std::string& aScript, const std::vector<std::string>& aArgs,
                                            std::string& aFirstLine) {
   std::vector<std::string> args{"/usr/bin/python3", "-u", SourceDir() + "/tests/fixtures/" + aScript};

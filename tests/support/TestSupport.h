@@ -2,6 +2,8 @@
 // Helpers shared by the test programs: scratch folders and child processes (fixture servers).
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +52,10 @@ private:
   std::string FBuffer;
   bool FReaped = false;
 };
+
+// Runs aCall while another thread calls aStop 200 ms into it; how long aCall took. An exception of
+// aCall passes through once the other thread has ended.
+std::chrono::milliseconds TimeStopped(const std::function<void()>& aCall, const std::function<void()>& aStop);
 
 // Starts a python fixture from tests/fixtures with arguments and returns the process after its
 // first output line, which is stored in aFirstLine.

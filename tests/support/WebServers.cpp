@@ -63,6 +63,30 @@ bool WaitForPort(int aPort, int aTimeoutMs) {
   return false;
 }
 
+FullListener::FullListener() {
+  sockaddr_in a = Loopback(0);
+  socklen_t len = sizeof a;
+  FListen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // A queue of one, taken by a connection that is never accepted: later connects get no answer.
+  if (FListen < 0 || bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(FListen, 0) != 0 ||
+      getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    if (FListen >= 0) close(FListen);
+    throw std::runtime_error("cannot listen");
+  }
+  FPort = ntohs(a.sin_port);
+  FFiller = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (FFiller < 0 || connect(FFiller, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (FFiller >= 0) close(FFiller);
+    close(FListen);
+    throw std::runtime_error("cannot fill the queue");
+  }
+}
+
+FullListener::~FullListener() {
+  close(FFiller);
+  close(FListen);
+}
+
 NginxServer::NginxServer(const std::string& aRoot, const TestCert* aTlsCert, const std::string& aExtraConfig) {
   std::filesystem::create_directories(FDir.File("tmp"));
   FProcess = StartOnFreePorts(FPort, aTlsCert ? &FTlsPort : nullptr, [&] {

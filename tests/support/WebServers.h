@@ -15,6 +15,21 @@ int FreePort();
 // Waits until something accepts connections on 127.0.0.1:aPort; false after aTimeoutMs.
 bool WaitForPort(int aPort, int aTimeoutMs = 10000);
 
+// A listener on 127.0.0.1 whose queue is full: connects to it stay pending.
+class FullListener {
+public:
+  FullListener();
+  ~FullListener();
+  FullListener(const FullListener&) = delete;
+  FullListener& operator=(const FullListener&) = delete;
+  int Port() const { return FPort; }
+
+private:
+  int FListen = -1;
+  int FFiller = -1;
+  int FPort = 0;
+};
+
 class NginxServer {
 public:
   // Serves the folder aRoot; with aTlsCert also HTTPS. aExtraConfig goes inside both server blocks
