@@ -542,11 +542,13 @@ bool TclHttp::ReadResponseHeader(TclTransaction& aTransaction) {
     }
     if (end != std::string::npos) {
       if (ParseStatusLine(data, statusStart)) {
-        if (FStatusCode != 100) {
+        // Interim responses are skipped and the final one follows; 101 is final: the connection
+        // now speaks another protocol.
+        if (FStatusCode >= 200 || FStatusCode == 101) {
           FHeaderEnd = end;
           break;
         }
-        statusStart = end;  // an interim response: the final one follows
+        statusStart = end;
         continue;
       }
       // A complete header without a status: the peer does not speak HTTP.
