@@ -62,6 +62,11 @@ std::string UrlFolder(const std::string& aUri) {
   return Str::LowerCase(aUri.substr(0, aUri.rfind('/') + 1));
 }
 
+// Scheme, host and port: where the credentials of a call may go.
+std::string OriginOf(const TclUrlParser& aUrl) {
+  return Str::LowerCase(aUrl.Scheme()) + "://" + Str::LowerCase(aUrl.Host()) + ":" + std::to_string(aUrl.Port());
+}
+
 // Failures that a connection the server has dropped while idle shows on its first use.
 bool IsStaleConnectionError(int32_t aCode) {
   return aCode == clConnectionAborted || aCode == clNotASocket || aCode == 10054;
@@ -83,6 +88,12 @@ struct TclHttp::TclTransaction {
   TStream* Destination = nullptr;
   bool IsTunnel = false;     // the CONNECT request that opens a tunnel through the proxy
   bool UseProxy = false;     // this request goes to the proxy itself
+  bool InTunnel = false;     // this request goes to the origin through a tunnel
+  // The call's credentials (UserName and Password, else the URL's) and the only origin they are
+  // given to; none for the tunnel request, whose challenges come from the proxy.
+  std::string Origin;
+  std::string UserName;
+  std::string Password;
   bool WasOpen = false;      // the connection was already open when the attempt began
   bool ResponseStarted = false;
   bool ResponseRead = false;  // the response in hand has been read to its end
@@ -307,10 +318,12 @@ void TclHttp::PrepareAuthorization(TclTransaction& aTransaction) {
   bool startNew = false;
   std::string value;
   if (!aTransaction.IsTunnel) {
+    bool ownCredentials = !FUserName.empty();
+    aTransaction.Origin = OriginOf(FUrl);
+    aTransaction.UserName = ownCredentials ? FUserName : FUrl.UserName();
+    aTransaction.Password = ownCredentials ? FPassword : FUrl.Password();
     if (FAuthorizationType == atBasic) {
-      bool ownCredentials = !FUserName.empty();
-      if (Authorize(aTransaction.Method, ownCredentials ? FUserName : FUrl.UserName(),
-                    ownCredentials ? FPassword : FUrl.Password(), {"Basic"}, startNew, value))
+      if (Authorize(aTransaction.Method, aTransaction.UserName, aTransaction.Password, {"Basic"}, startNew, value))
         ReplaceField(aTransaction.Header, "Authorization", value);
     } else if (!FAuthorization.empty()) {
       ReplaceField(aTransaction.Header, "Authorization", FAuthorization);
@@ -360,6 +373,7 @@ void TclHttp::PrepareConnection(TclTransaction& aTransaction) {
   if (Active() && IsTls() != (https && (!proxy || tunnel))) Close();
   aTransaction.WasOpen = Active();
   aTransaction.UseProxy = proxy && !tunnel;
+  aTransaction.InTunnel = tunnel;
   FOpenViaProxy = proxy;
   if (tunnel) {
     if (!Active()) OpenTunnel();
@@ -446,6 +460,9 @@ void TclHttp::BuildRequestHeader(TclTransaction& aTransaction) {
   TclHeaderFieldList list;
   list.Parse(0, &header);
   while (list.GetFieldIndex("Host") >= 0) list.RemoveField("Host");
+  // Proxy credentials go only to the proxy, also when a redirect leads into a tunnel.
+  if (aTransaction.InTunnel)
+    while (list.GetFieldIndex("Proxy-Authorization") >= 0) list.RemoveField("Proxy-Authorization");
   if (FAllowCompression) list.AddFieldIfNotExist("Accept-Encoding", "gzip");
   std::string host = FUrl.Host().empty() ? Server() : TclIdnTranslator::GetAscii(FUrl.Host());
   int32_t port = FUrl.Host().empty() ? Port() : FUrl.Port();
@@ -618,9 +635,16 @@ TclHttp::TclAttemptResult TclHttp::AnswerChallenge(TclTransaction& aTransaction,
   std::string bytes = ReadBodyBytes(aTransaction);
   if ((!aProxy && !FAuthorization.empty()) || (FMaxAuthRetries > 0 && count > FMaxAuthRetries))
     return EndWithText(aTransaction, bytes);
-  bool ownCredentials = !FUserName.empty();
-  std::string user = aProxy ? FProxySettings.UserName() : ownCredentials ? FUserName : FUrl.UserName();
-  std::string password = aProxy ? FProxySettings.Password() : ownCredentials ? FPassword : FUrl.Password();
+  std::string user;
+  std::string password;
+  if (aProxy) {
+    user = FProxySettings.UserName();
+    password = FProxySettings.Password();
+  } else if (OriginOf(FUrl) == aTransaction.Origin) {
+    // A redirect to another scheme, host or port takes none of them along.
+    user = aTransaction.UserName;
+    password = aTransaction.Password;
+  }
   bool startNew = false;
   std::string value;
   if (!Authorize(aTransaction.Method, user, password,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "common/clMessagePump.h"
@@ -417,6 +418,55 @@ TEST(Http, KeepsAuthorizationOnlyWithinItsFolder) {
   }
 }
 
+TEST(Http, AnswersChallengesWithTheCallsCredentialsOnlyAtItsOrigin) {
+  TrustedCa trust;
+  enum Target { tFolder, tFullAddress, tOtherPort, tPlainHttp };
+  struct Case {
+    std::string Name;
+    Target Redirect;
+    bool InUrl;  // the credentials come with the URL rather than from UserName and Password
+    bool Answered;
+  };
+  const std::string alice = "Basic YWxpY2U6czNjcmV0";
+  for (const auto& c : std::vector<Case>{{"same origin, another folder", tFolder, false, true},
+                                         {"same origin by its full address", tFullAddress, true, true},
+                                         {"another port", tOtherPort, false, false},
+                                         {"https to http", tPlainHttp, false, false}}) {
+    HttpFixture server(&trust.Cert);
+    HttpFixture other;
+    const std::map<Target, std::string> locations = {
+        {tFolder, "/other/page"},
+        {tFullAddress, server.Url("/page")},
+        {tOtherPort, other.Url("/page")},
+        {tPlainHttp, "http://localhost:" + std::to_string(server.Port()) + "/page"}};
+    HttpFixture& target = c.Redirect == tOtherPort ? other : server;
+    server.Reply(HttpResponse(302, "Found", {"Location: " + locations.at(c.Redirect)}));
+    target.Reply(HttpResponse(401, "Unauthorized", {"WWW-Authenticate: Basic realm=\"r\""}, "who?"));
+    target.Reply(HttpResponse(200, "OK", {}, "welcome"));
+    TestHttp http;
+    std::string start = c.Redirect == tPlainHttp ? server.TlsUrl("/start") : server.Url("/start");
+    if (c.InUrl) {
+      start.insert(start.find("//") + 2, "alice:s3cret@");
+    } else {
+      http.SetUserName("alice");
+      http.SetPassword("s3cret");
+    }
+    std::string body;
+    int32_t status = 0;
+    try {
+      body = Get(http, start);
+    } catch (const EclHttpError& e) {
+      status = e.ErrorCode();
+    }
+    EXPECT_EQ(body, c.Answered ? "welcome" : "") << c.Name;
+    EXPECT_EQ(status, c.Answered ? 0 : 401) << c.Name;
+    int sent = 0;
+    for (const auto* fixture : {&server, &other})
+      for (const auto& r : fixture->Requests()) sent += HeaderValue(r.Head(), "Authorization") == alice;
+    EXPECT_EQ(sent, c.Answered ? 1 : 0) << c.Name;
+  }
+}
+
 TEST(Http, RaisesErrorStatusesUnlessSilent) {
   HttpFixture server;
   server.Reply(HttpResponse(404, "Not Found", {"Content-Type: text/plain; charset=windows-1251"}, "\xcd\xe5\xf2"));
@@ -763,6 +813,28 @@ TEST(Http, WritesTheTunnelRequestAndAnswersTheProxysChallenge) {
   EXPECT_EQ(requests[2].Raw, "GET /x HTTP/1.1\r\nAccept-Encoding: gzip\r\nHost: localhost\r\n"
                              "User-Agent: Mozilla/4.0 (compatible; Varnelo Net Toolkit)\r\n"
                              "Connection: Keep-Alive\r\n\r\n");
+}
+
+TEST(Http, ProxyCredentialsStayOutOfATunnelThatARedirectLeadsInto) {
+  TrustedCa trust;
+  HttpFixture proxy(&trust.Cert);  // in the proxy's place, and then the origin inside the tunnel
+  proxy.Reply(HttpResponse(302, "Found", {"Location: https://localhost/x"}));
+  proxy.Script({fx::Send("HTTP/1.0 200 Connection established\r\n\r\n"), fx::StartTls()});
+  proxy.Reply(HttpResponse(200, "OK", {}, "inside"));
+  TestHttp http;
+  http.ProxySettings().SetServer("127.0.0.1");
+  http.ProxySettings().SetPort(proxy.Port());
+  http.ProxySettings().SetAuthorizationType(atBasic);
+  http.ProxySettings().SetUserName("pu");
+  http.ProxySettings().SetPassword("pp");
+  EXPECT_EQ(Get(http, "http://origin.invalid/a"), "inside");
+  auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(HeaderValue(requests[0].Head(), "Proxy-Authorization"), "Basic cHU6cHA=");
+  EXPECT_EQ(requests[1].RequestLine(), "CONNECT localhost:443 HTTP/1.0");
+  EXPECT_EQ(HeaderValue(requests[1].Head(), "Proxy-Authorization"), "Basic cHU6cHA=");
+  EXPECT_TRUE(requests[2].Tls);
+  EXPECT_EQ(HeaderValue(requests[2].Head(), "Proxy-Authorization"), "<none>");
 }
 
 TEST(Http, HostFieldLeavesOutTheSchemesPorts) {
