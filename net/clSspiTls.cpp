@@ -197,14 +197,13 @@ void TclTlsSspi::CreateContext() {
   ReleaseContext();
   FContext = SSL_CTX_new(TLS_client_method());
   if (!FContext) Raise(clSspiAcquireCredentialsError);
-  // SSL 2 and SSL 3 are broken protocols and never offered, whatever the flags say.
+  // SSL 2, SSL 3, TLS 1.0 and TLS 1.1 are never offered, whatever the flags say: the first two are
+  // broken, and the handshakes of the other two rest on MD5 and SHA-1.
   const struct {
     TclTlsFlag Flag;
     int Version;
     uint64_t Disable;
-  } versions[] = {{tfUseTLS, TLS1_VERSION, SSL_OP_NO_TLSv1},
-                  {tfUseTLS11, TLS1_1_VERSION, SSL_OP_NO_TLSv1_1},
-                  {tfUseTLS12, TLS1_2_VERSION, SSL_OP_NO_TLSv1_2},
+  } versions[] = {{tfUseTLS12, TLS1_2_VERSION, SSL_OP_NO_TLSv1_2},
                   {tfUseTLS13, TLS1_3_VERSION, SSL_OP_NO_TLSv1_3}};
   int lowest = 0, highest = 0;
   uint64_t gaps = 0;

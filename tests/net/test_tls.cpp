@@ -255,22 +255,55 @@ TEST_F(TlsTest, ClientCertificateWhenTheServerAsksForOne) {
   EXPECT_FALSE(without.Active());
 }
 
-TEST_F(TlsTest, SslVersionsAreNeverOffered) {
+TEST_F(TlsTest, SslAndTls10And11AreNeverOffered) {
   TlsServer server = StartServer(Ca->Server(), "echo");
-  TestTlsClient sslOnly;
-  Prepare(sslOnly, server);
-  sslOnly.SetTLSFlags({tfUseSSL2, tfUseSSL3});
-  try {
-    sslOnly.Open();
-    ADD_FAILURE() << "connected with SSL only";
-  } catch (const EclSSPIError& e) {
-    EXPECT_EQ(e.ErrorCode(), clSspiAlgorithmMismatch);
+  for (TclTlsFlags oldOnly : {TclTlsFlags{tfUseSSL2, tfUseSSL3}, TclTlsFlags{tfUseTLS, tfUseTLS11}}) {
+    TestTlsClient client;
+    Prepare(client, server);
+    client.SetTLSFlags(oldOnly);
+    try {
+      client.Open();
+      ADD_FAILURE() << "connected with old versions only";
+    } catch (const EclSSPIError& e) {
+      EXPECT_EQ(e.ErrorCode(), clSspiAlgorithmMismatch);
+    }
   }
   TestTlsClient mixed;
   Prepare(mixed, server);
   mixed.SetTLSFlags({tfUseSSL2, tfUseTLS12});
   mixed.Open();
   EXPECT_TRUE(mixed.Active());
+}
+
+TEST_F(TlsTest, ServersOfferingOnlyTls10Or11LackACommonAlgorithm) {
+  zvtest::TestCertOptions rsa;
+  rsa.KeyType = zvtest::TestKeyType::Rsa2048;  // so that the key exchange may also go unsigned
+  zvtest::TestCert cert = Ca->Issue("rsa", rsa);
+  struct Case {
+    std::string Version;
+    std::string Ciphers;
+  };
+  // With a signed key exchange and without one: the versions are refused, not only their signatures.
+  for (const auto& c : std::vector<Case>{{"-tls1", "ALL:@SECLEVEL=0"}, {"-tls1_1", "AES128-SHA:@SECLEVEL=0"}}) {
+    int port = zvtest::FreePort();
+    zvtest::ChildProcess server({"openssl", "s_server", "-accept", "127.0.0.1:" + std::to_string(port), "-cert",
+                                 cert.ChainFile, "-key", cert.KeyFile, "-www", c.Version, "-cipher", c.Ciphers});
+    while (server.ReadLine() != "ACCEPT") {
+    }
+    TestTlsClient client;
+    client.SetServer("localhost");
+    client.SetPort(port);
+    client.SetUseTLS(ctImplicit);
+    client.SetTLSFlags({tfUseSSL3, tfUseTLS, tfUseTLS11, tfUseTLS12});
+    try {
+      client.Open();
+      ADD_FAILURE() << c.Version << " was accepted";
+    } catch (const EclSSPIError& e) {
+      EXPECT_EQ(e.ErrorCode(), clSspiAlgorithmMismatch) << c.Version;
+      EXPECT_STREQ(e.what(), "The client and server cannot communicate because they do not possess a common algorithm");
+    }
+    EXPECT_FALSE(client.Active());
+  }
 }
 
 TEST_F(TlsTest, AutomaticModeFollowsThePort) {
