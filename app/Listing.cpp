@@ -14,6 +14,14 @@ constexpr const char* kNoData = "暂时无法获取数据！";
 constexpr const char* kNoVideoInfo = "未能获取视频信息！";
 constexpr const char* kNothingFound = "取不到任何信息，可能网站已经改版，您可以稍候再试试！";
 
+// Where the quoted value starting at aFrom ends: the first double quote that no backslash escapes.
+size_t ClosingQuote(std::string_view aText, size_t aFrom) {
+  for (size_t at = aText.find_first_of("\\\"", aFrom); at != std::string_view::npos;
+       at = aText.find_first_of("\\\"", at + 2))
+    if (aText[at] == '"') return at;
+  return std::string_view::npos;
+}
+
 // Page text consumed from the front. Each search remembers where its key occurs next, so a long
 // page is scanned once per key rather than once per row.
 class TPageText {
@@ -29,6 +37,11 @@ public:
   // The characters before the next aStop; empty when there is none.
   std::string Before(const std::string& aStop) {
     size_t at = Find(aStop);
+    return at == std::string_view::npos ? std::string() : std::string(FText.substr(FStart, at - FStart));
+  }
+  // The quoted value that starts here, up to its closing quote; empty when it is never closed.
+  std::string Value() const {
+    size_t at = ClosingQuote(FText, FStart);
     return at == std::string_view::npos ? std::string() : std::string(FText.substr(FStart, at - FStart));
   }
   std::string FirstCharacter() const { return std::string(FText.substr(FStart, 1)); }
@@ -116,7 +129,7 @@ void TForm1::ListPage(std::string aPage) {
   std::string title;
   size_t titleAt = aPage.find("\"title\":\"");
   if (titleAt != std::string::npos) {
-    size_t begin = titleAt + 9, end = aPage.find('"', begin);
+    size_t begin = titleAt + 9, end = ClosingQuote(aPage, begin);
     title = end == std::string::npos ? std::string() : Unescaped(aPage.substr(begin, end - begin));
   }
   if (CutBefore(aPage, "\"pages\":[{")) PageKind = 1;
@@ -159,7 +172,7 @@ void TForm1::AddPageRows(std::string_view aPage, const std::string& aTitle) {
     page.SkipPast("\"cid\":", 0);
     std::string cid = page.Before(",");
     page.SkipPast("\"part\":\"", 7);
-    std::string part = page.Before("\"");
+    std::string part = page.Value();
     std::string name = !part.empty() ? Unescaped(part) : !aTitle.empty() ? aTitle : cid;
     lv2.Add("", {name, cid, "", "", ""});
     FPlatform.ProcessPendingEvents();
@@ -175,9 +188,9 @@ void TForm1::AddEpisodeRows(std::string_view aPage, const std::string& aTitle) {
     std::string name;
     if (!chk4.Checked()) {
       page.SkipPast("\"titleFormat\":\"", 14);
-      std::string titleFormat = page.Before("\"");
+      std::string titleFormat = page.Value();
       page.SkipPast("\"longTitle\":\"", 12);
-      name = Trimmed(page.Before("\""));
+      name = Trimmed(page.Value());
       page.SkipPast("\"sectionType\":", 13);
       section = page.FirstCharacter();
       name = !name.empty() ? Unescaped(name) : !aTitle.empty() ? aTitle : cid;

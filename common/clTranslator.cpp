@@ -17,12 +17,48 @@ std::string Resolve(const std::string& aCharSet) {
   return aCharSet;
 }
 
-// Length of the UTF-8 sequence starting with aLead (1 for a stray byte, so progress is guaranteed).
-size_t Utf8Length(unsigned char aLead) {
-  if (aLead >= 0xF0 && aLead < 0xF8) return 4;
-  if (aLead >= 0xE0) return aLead < 0xF0 ? 3 : 1;
-  if (aLead >= 0xC0) return 2;
-  return 1;
+// Length of the well-formed UTF-8 character at aText (overlong forms, surrogates and values past
+// U+10FFFF excluded), or 0 when the bytes there are not one.
+size_t WellFormedUtf8Length(const unsigned char* aText, size_t aLeft) {
+  const unsigned char lead = aText[0];
+  size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the byte after the lead
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (aLeft < length || aText[1] < low || aText[1] > high) return 0;
+  for (size_t i = 2; i < length; ++i)
+    if ((aText[i] & 0xC0) != 0x80) return 0;
+  return length;
+}
+
+// UTF-8 bytes as text: iconv lets some ill-formed sequences through, so they are checked here.
+std::string ValidUtf8(const std::string& aBytes) {
+  std::string out;
+  out.reserve(aBytes.size());
+  const auto* bytes = reinterpret_cast<const unsigned char*>(aBytes.data());
+  for (size_t i = 0; i < aBytes.size();) {
+    size_t length = WellFormedUtf8Length(bytes + i, aBytes.size() - i);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(aBytes, i, length);
+      i += length;
+    }
+  }
+  return out;
 }
 
 // Converts with iconv; on a sequence the target cannot hold or the source cannot decode, emits
@@ -52,8 +88,10 @@ std::string Convert(const std::string& aInput, const std::string& aFrom, const s
       continue;
     }
     if (errno == E2BIG) continue;
-    // EILSEQ or EINVAL (truncated tail): replace one source character and go on.
-    size_t skip = aSourceIsUtf8 ? std::min(inLeft, Utf8Length(static_cast<unsigned char>(*in))) : 1;
+    // EILSEQ or EINVAL (truncated tail): one replacement for a character the target cannot hold,
+    // and one for each byte that starts no character, so that the bytes after it are still read.
+    size_t skip = aSourceIsUtf8 ? WellFormedUtf8Length(reinterpret_cast<unsigned char*>(in), inLeft) : 0;
+    if (skip == 0) skip = 1;
     in += skip;
     inLeft -= skip;
     out += aReplacement;
@@ -93,5 +131,6 @@ std::string TclTranslator::GetBytes(const std::string& aText, const std::string&
 
 std::string TclTranslator::GetString(const std::string& aBytes, const std::string& aCharSet) {
   std::string source = Resolve(aCharSet);
-  return Convert(aBytes, source, "UTF-8", "\xEF\xBF\xBD", IsUtf8Name(source));
+  if (IsUtf8Name(source)) return ValidUtf8(aBytes);
+  return Convert(aBytes, source, "UTF-8", "\xEF\xBF\xBD", false);
 }

@@ -101,3 +101,11 @@ TEST_F(ListingCommand, UsesTheAddressAsTyped) {
   ASSERT_EQ(Form.lv2.Count(), 1);
   EXPECT_EQ(Form.lv2.SubItem(0, 0), "With a space");
 }
+
+TEST_F(ListingCommand, AByteThatIsNoUtf8LosesOnlyItself) {
+  // A Latin-1 "é" just before the end of the parts array: the characters after it still count.
+  Site.AddPage(kPage, "{\"title\":\"T\",\"pages\":[{\"cid\":1,\"part\":\"a\"},{\"cid\":2,\"part\":\"caf\xE9\"}]}");
+  EXPECT_TRUE(List(Site.TlsUrl(kPage)).empty());
+  ASSERT_EQ(Form.lv2.Count(), 2);
+  EXPECT_EQ(Form.lv2.SubItem(1, 0), "caf\uFFFD");
+}

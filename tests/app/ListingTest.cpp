@@ -92,6 +92,16 @@ TEST_F(Listing, PartNamesFallBackAndUnescape) {
   EXPECT_EQ(Rows(), (TRows{"1|55|55", "2|n|56"}));
 }
 
+TEST_F(Listing, EscapedQuotesStayInsideTheirValues) {
+  List(VideoPage("Say \\\"Hi\\\"", {{"1", "\\\"A\\\" side"}, {"2", "ends in \\\\"}, {"3", ""}}));
+  // Escapes other than \u stay as written; an escaped backslash does not escape the quote after it.
+  EXPECT_EQ(Rows(), (TRows{"1|\\\"A\\\" side|1", "2|ends in \\\\|2", "3|Say \\\"Hi\\\"|3"}));
+
+  Form.lv2.Clear();
+  List(EpisodePage("", {{"9", "\\\"PV\\\"", "  \\\"Long\\\" \\u0021", "0"}}));
+  EXPECT_EQ(Rows(), TRows{"1|\\\"Long\\\" ! \\\"PV\\\"|9"});
+}
+
 TEST_F(Listing, EpisodesTakeTitleFormatAndSkipOtherSections) {
   std::vector<TEpisode> episodes = {
       {"201", "第1话", "", "0"},          // no long title: the page title

@@ -21,6 +21,24 @@ TEST(Translator, ReplacesWhatACharSetCannotHold) {
   EXPECT_EQ(TclTranslator::GetString("a\xFF" "b", "utf-8"), "a\xEF\xBF\xBD" "b");
 }
 
+TEST(Translator, EachByteThatStartsNoCharacterBecomesOneReplacement) {
+  const std::string r = "\xEF\xBF\xBD";
+  struct TCase {
+    std::string Bytes, Text;
+  } cases[] = {
+      {"a\xE9\"b}]", "a" + r + "\"b}]"},  // a Latin-1 byte before ASCII: the ASCII survives
+      {"\xE9\x80", r + r},                 // a sequence cut off by the end
+      {"\xE4\xBD\xA0\xE4\xBD", "\xE4\xBD\xA0" + r + r},
+      {"\xC0\xAF!", r + r + "!"},           // overlong form of "/"
+      {"\xED\xA0\x80", r + r + r},         // a surrogate half
+      {"\xF4\x90\x80\x80", r + r + r + r}, // past U+10FFFF
+      {"\xF0\x9F\x98\x80\x80", "\xF0\x9F\x98\x80" + r},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TclTranslator::GetString(c.Bytes, "utf-8"), c.Text) << c.Bytes;
+  // Going out, a byte that is no character is one "?" and the character after it is kept.
+  EXPECT_EQ(TclTranslator::GetBytes("a\xE9\"\xD0\x96", "windows-1251"), "a?\"\xC6");
+}
+
 TEST(Translator, EmptyAndUnknownNamesUseTheDefault) {
   EXPECT_FALSE(TclTranslator::IsKnownCharSet("no-such-set"));
   EXPECT_EQ(TclTranslator::GetBytes("abc", ""), "abc");
