@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <deque>
+#include <unordered_map>
 
 #include "http/clHeaderFieldList.h"
 #include "http/clHttpDate.h"
@@ -69,6 +71,65 @@ bool PortListed(const std::string& aPorts, int32_t aPort) {
 int CompareText(const std::string& aLeft, const std::string& aRight) {
   return Str::LowerCase(aLeft).compare(Str::LowerCase(aRight));
 }
+
+// A NUL, a line break or an escape sequence in a name or value would go back out on the wire.
+bool HasControlCharacter(const TclCookieItem& aCookie) {
+  auto control = [](unsigned char c) { return c < 0x20 || c == 0x7F; };
+  return std::any_of(aCookie.Name().begin(), aCookie.Name().end(), control) ||
+         std::any_of(aCookie.Value().begin(), aCookie.Value().end(), control);
+}
+
+// Browsers' limits: a response cannot grow the store without bound, nor crowd out other sites
+// with one domain's cookies.
+constexpr size_t cMaxCookiesPerDomain = 50;
+constexpr int32_t cMaxCookies = 3000;
+
+// The stored cookies by name, domain and path (compared without regard to case), and each
+// domain's in the order they were stored, so that adding many cookies stays linear.
+class TclCookieIndex {
+public:
+  explicit TclCookieIndex(const TclCookieList& aCookies) {
+    for (int32_t i = 0; i < aCookies.Count(); ++i) Add(aCookies.Items(i));
+  }
+  TclCookieItem* Find(const TclCookieItem& aCookie) const {
+    auto found = FByKey.find(Key(aCookie));
+    return found == FByKey.end() ? nullptr : found->second;
+  }
+  void Add(TclCookieItem* aCookie) {
+    TEntry entry{Key(*aCookie), DomainKey(*aCookie)};
+    FByKey[entry.Key] = aCookie;
+    FByDomain[entry.Domain].push_back(aCookie);
+    FEntries[aCookie] = std::move(entry);
+  }
+  void Remove(TclCookieItem* aCookie) {
+    auto entry = FEntries.find(aCookie);
+    if (entry == FEntries.end()) return;
+    FByKey.erase(entry->second.Key);
+    auto& domain = FByDomain[entry->second.Domain];
+    domain.erase(std::find(domain.begin(), domain.end(), aCookie));
+    FEntries.erase(entry);
+  }
+  // The oldest cookie of aCookie's domain when that domain is full, or null.
+  TclCookieItem* OldestOfFullDomain(const TclCookieItem& aCookie) {
+    const auto& domain = FByDomain[DomainKey(aCookie)];
+    return domain.size() >= cMaxCookiesPerDomain ? domain.front() : nullptr;
+  }
+
+private:
+  struct TEntry {
+    std::string Key, Domain;
+  };
+  static std::string DomainKey(const TclCookieItem& aCookie) { return Str::LowerCase(aCookie.Domain()); }
+  // Lengths first, so that no two different triples give one key.
+  static std::string Key(const TclCookieItem& aCookie) {
+    return std::to_string(aCookie.Name().size()) + ":" + std::to_string(aCookie.Domain().size()) + ":" +
+           Str::LowerCase(aCookie.Name() + aCookie.Domain() + aCookie.Path());
+  }
+
+  std::unordered_map<std::string, TclCookieItem*> FByKey;
+  std::unordered_map<std::string, std::deque<TclCookieItem*>> FByDomain;
+  std::unordered_map<TclCookieItem*, TEntry> FEntries;
+};
 
 }  // namespace
 
@@ -143,7 +204,8 @@ void TclCookieList::GetResponseCookies(const TStrings& aResponseHeader, const st
     std::string value = fields.GetFieldValue(int32_t(i));
     if (value.empty()) continue;
     TclCookieItem* item = Add();
-    if (!ReadSetCookie(*item, value, name == "set-cookie2", aDomain, aPath, aPort)) Delete(Count() - 1);
+    if (!ReadSetCookie(*item, value, name == "set-cookie2", aDomain, aPath, aPort) || HasControlCharacter(*item))
+      Delete(Count() - 1);
   }
 }
 
@@ -211,10 +273,11 @@ void TclCookieList::SetRequestCookies(TStrings& aRequestHeader) const {
 
 // ---------------------------------------------------------------------------------------------
 
-void TclCookieManager::DeleteCookie(int32_t aIndex) {
+bool TclCookieManager::DeleteCookie(int32_t aIndex) {
   bool allow = true;
   if (OnDeleteCookie) OnDeleteCookie(this, FCookies.Items(aIndex), allow);
   if (allow) FCookies.Delete(aIndex);
+  return allow;
 }
 
 void TclCookieManager::DeleteWhere(const std::function<bool(const TclCookieItem&)>& aCondition) {
@@ -240,26 +303,41 @@ void TclCookieManager::ClearNonPersistent() {
 void TclCookieManager::AddCookies(const TclCookieList& aCookies) {
   std::lock_guard lock(FAccessor);
   ClearExpired();
+  TclCookieIndex index(FCookies);
+  auto deleteStored = [&](TclCookieItem* aStored) {
+    const int32_t at = IndexOf(aStored);
+    index.Remove(aStored);
+    if (DeleteCookie(at)) return true;
+    index.Add(aStored);
+    return false;
+  };
   for (int32_t n = 0; n < aCookies.Count(); ++n) {
     TclCookieItem cookie = *aCookies.Items(n);
-    int32_t found = -1;
-    for (int32_t i = 0; i < FCookies.Count() && found < 0; ++i) {
-      const TclCookieItem& stored = *FCookies.Items(i);
-      if (Str::SameText(stored.Name(), cookie.Name()) && Str::SameText(stored.Domain(), cookie.Domain()) &&
-          Str::SameText(stored.Path(), cookie.Path()))
-        found = i;
-    }
+    if (HasControlCharacter(cookie)) continue;
+    TclCookieItem* stored = index.Find(cookie);
     bool allow = true;
-    if (found < 0) {
+    if (!stored) {
       if (OnAddCookie) OnAddCookie(this, &cookie, allow);
-      if (allow) FCookies.Add(cookie);
+      if (!allow) continue;
+      // Room is made by dropping the oldest cookie of the domain, or else the oldest of all; a
+      // handler that keeps that one keeps the new cookie out.
+      TclCookieItem* oldest = index.OldestOfFullDomain(cookie);
+      if (!oldest && FCookies.Count() >= cMaxCookies) oldest = FCookies.Items(0);
+      if (oldest && !deleteStored(oldest)) continue;
+      index.Add(FCookies.Add(cookie));
     } else if (cookie.IsExpired()) {
-      DeleteCookie(found);
+      deleteStored(stored);
     } else {
-      if (OnUpdateCookie) OnUpdateCookie(this, FCookies.Items(found), &cookie, allow);
-      if (allow) *FCookies.Items(found) = cookie;
+      if (OnUpdateCookie) OnUpdateCookie(this, stored, &cookie, allow);
+      if (allow) *stored = cookie;
     }
   }
+}
+
+int32_t TclCookieManager::IndexOf(const TclCookieItem* aCookie) const {
+  for (int32_t i = 0; i < FCookies.Count(); ++i)
+    if (FCookies.Items(i) == aCookie) return i;
+  return -1;
 }
 
 bool TclCookieManager::Matches(const TclCookieItem& aCookie, const std::string& aDomain, const std::string& aPath,

@@ -116,7 +116,8 @@ public:
   const TclCookieList& Cookies() const { return FCookies; }
 
   // Stores new cookies, replaces those of the same name, domain and path, and deletes those
-  // that the new ones expire.
+  // that the new ones expire. Cookies whose name or value holds a control character are ignored.
+  // At most 50 cookies per domain and 3,000 in all are kept: the oldest make room.
   void AddCookies(const TclCookieList& aCookies);
   // The stored cookies for a request, in the order of the Cookie field.
   void GetCookies(TclCookieList& aCookies, const std::string& aDomain, const std::string& aPath, int32_t aPort,
@@ -135,7 +136,9 @@ public:
   TclAcceptCookieEvent OnAcceptCookie;
 
 private:
-  void DeleteCookie(int32_t aIndex);
+  // Deletes a stored cookie unless OnDeleteCookie keeps it; true when it went.
+  bool DeleteCookie(int32_t aIndex);
+  int32_t IndexOf(const TclCookieItem* aCookie) const;
   void DeleteWhere(const std::function<bool(const TclCookieItem&)>& aCondition);
   static bool Matches(const TclCookieItem& aCookie, const std::string& aDomain, const std::string& aPath,
                       int32_t aPort, bool aSecure);

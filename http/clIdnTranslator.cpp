@@ -15,6 +15,10 @@ constexpr int32_t cInitialBias = 72;
 constexpr int32_t cInitialN = 128;
 constexpr int32_t cMaxInt = std::numeric_limits<int32_t>::max();
 
+constexpr size_t cMaxLabelLength = 63;  // DNS limits on the ASCII form
+constexpr size_t cMaxHostLength = 253;   // without a final "."
+constexpr size_t cMaxUtf8Length = 4;
+
 const char* const cBadInput = "Bad input value for the IDN translator";
 const char* const cOverflow = "Input value needs wider integers to translate";
 
@@ -110,6 +114,11 @@ std::string Punycode(const std::vector<int32_t>& aInput) {
   return output;
 }
 
+// Names longer than DNS allows are refused; checked before Punycode, which is quadratic by nature.
+void CheckLength(size_t aLength, size_t aLimit) {
+  if (aLength > aLimit) throw EclIdnError(cBadInput);
+}
+
 }  // namespace
 
 bool TclIdnTranslator::IsBasic(const std::string& aInput) {
@@ -120,18 +129,28 @@ bool TclIdnTranslator::IsBasic(const std::string& aInput) {
 
 std::string TclIdnTranslator::GetAsciiText(const std::string& aInput) {
   if (IsBasic(aInput)) return aInput;
-  return "xn--" + Punycode(DecodeUtf8(aInput));
+  // Each character gives at least one of the ASCII form, so more than a label's length never fit.
+  std::vector<int32_t> characters = DecodeUtf8(aInput);
+  CheckLength(characters.size(), cMaxLabelLength);
+  return "xn--" + Punycode(characters);
 }
 
 std::string TclIdnTranslator::GetAscii(const std::string& aInput) {
+  // A final "." (the root) is not counted. A character takes at most four bytes and gives at least
+  // one of the ASCII form, so a longer text cannot fit.
+  const size_t rootDot = !aInput.empty() && aInput.back() == '.' ? 1 : 0;
+  CheckLength(aInput.size() - rootDot, cMaxUtf8Length * cMaxHostLength);
   std::string result;
   size_t start = 0;
   while (true) {
     size_t dot = aInput.find('.', start);
-    result += GetAsciiText(aInput.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
+    std::string label = GetAsciiText(aInput.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
+    CheckLength(label.size(), cMaxLabelLength);
+    result += label;
     if (dot == std::string::npos) break;
     result += '.';
     start = dot + 1;
   }
+  CheckLength(result.size() - rootDot, cMaxHostLength);
   return result;
 }

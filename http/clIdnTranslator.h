@@ -13,8 +13,10 @@ class TclIdnTranslator {
 public:
   // True when every character of aInput (UTF-8) is below 128; true for the empty string.
   static bool IsBasic(const std::string& aInput);
-  // One label: unchanged when basic, otherwise "xn--" + its Punycode. Raises EclIdnError.
+  // One label: unchanged when basic, otherwise "xn--" + its Punycode. Raises EclIdnError, also for
+  // a label of more than 63 characters that needs translating.
   static std::string GetAsciiText(const std::string& aInput);
-  // Every "."-separated label of aInput through GetAsciiText, joined again with ".".
+  // Every "."-separated label of aInput through GetAsciiText, joined again with ".". Raises
+  // EclIdnError for a name longer than DNS allows: 253 octets, labels of 63, in the ASCII form.
   static std::string GetAscii(const std::string& aInput);
 };

@@ -31,38 +31,31 @@ int32_t ParsePort(const std::string& aText) {
   return port;
 }
 
-std::vector<std::string> SplitSegments(const std::string& aText) {
-  std::vector<std::string> segments;
-  if (aText.empty()) return segments;
-  size_t start = 0;
-  while (true) {
-    size_t slash = aText.find('/', start);
-    segments.push_back(aText.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
-    if (slash == std::string::npos) break;
-    start = slash + 1;
-  }
-  return segments;
-}
-
 // Removes "." segments and folds each ".." into the segment before it; a ".." left in front
 // climbs above the root and gives the empty path. A final "." or ".." keeps a trailing "/".
-std::string NormalizePath(const std::string& aText) {
-  std::vector<std::string> segments = SplitSegments(aText);
-  if (!segments.empty() && (segments.back() == "." || segments.back() == "..")) segments.emplace_back();
-  std::vector<std::string> kept;
-  for (auto& segment : segments)
-    if (segment != ".") kept.push_back(std::move(segment));
-  for (size_t i = 1; i < kept.size();) {
-    if (kept[i] == "..") {
-      kept.erase(kept.begin() + std::ptrdiff_t(i - 1), kept.begin() + std::ptrdiff_t(i + 1));
-      i = i > 1 ? i - 1 : 1;
-    } else {
-      ++i;
-    }
+// One pass over the segments with a stack, so a reference of many ".." stays linear.
+std::string NormalizePath(std::string_view aText) {
+  std::vector<std::string_view> kept;
+  bool endsInDots = false;
+  for (size_t start = 0; !aText.empty();) {
+    size_t slash = aText.find('/', start);
+    std::string_view segment = aText.substr(start, slash == std::string_view::npos ? aText.npos : slash - start);
+    endsInDots = slash == std::string_view::npos && (segment == "." || segment == "..");
+    if (segment == ".." && !kept.empty())
+      kept.pop_back();
+    else if (segment != ".")
+      kept.push_back(segment);
+    if (slash == std::string_view::npos) break;
+    start = slash + 1;
   }
+  if (endsInDots) kept.emplace_back();
   if (!kept.empty() && kept.front() == "..") return std::string();
   std::string result;
-  for (const auto& segment : kept) result += "/" + segment;
+  result.reserve(aText.size() + 1);
+  for (std::string_view segment : kept) {
+    result += '/';
+    result += segment;
+  }
   return result;
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "http/clIdnTranslator.h"
 
 namespace {
@@ -56,17 +58,62 @@ TEST(IdnTranslator, TranslatesEachLabelOfAHostName) {
   EXPECT_EQ(TclIdnTranslator::GetAscii("a..b."), "a..b.");
 }
 
-TEST(IdnTranslator, RefusesLabelsThatOverflowTheDeltaArithmetic) {
-  // Many characters below a very high code point make (m - n) * (h + 1) exceed 32 bits.
-  std::string label;
-  for (int i = 0; i < 3000; ++i) label += "\u00E9";
-  label += "\U0010FFFD";
-  try {
-    TclIdnTranslator::GetAsciiText(label);
-    FAIL() << "no error";
-  } catch (const EclIdnError& e) {
-    EXPECT_STREQ(e.what(), "Input value needs wider integers to translate");
+namespace {
+
+// UTF-8 text of aCount different characters, aStride code points apart from aFirst on.
+std::string DistinctCharacters(int aCount, int aStride = 101, uint32_t aFirst = 0x4E00) {
+  std::string text;
+  for (int i = 0; i < aCount; ++i) {
+    const uint32_t cp = aFirst + uint32_t(i * aStride);
+    if (cp < 0x10000) {
+      text += static_cast<char>(0xE0 | (cp >> 12));
+    } else {
+      text += static_cast<char>(0xF0 | (cp >> 18));
+      text += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    }
+    text += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return text;
+}
+
+}  // namespace
+
+TEST(IdnTranslator, KeepsToTheLengthsThatDnsAllows) {
+  const std::string label63(63, 'a'), e = "\u00E9";
+  EXPECT_EQ(TclIdnTranslator::GetAsciiText(label63), label63);
+  EXPECT_EQ(TclIdnTranslator::GetAsciiText(DistinctCharacters(20)).size(), 57u);
+  const std::string host253 = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b');
+  EXPECT_EQ(TclIdnTranslator::GetAscii(host253), host253);
+  EXPECT_EQ(TclIdnTranslator::GetAscii(host253 + "."), host253 + ".");  // the root's dot is not counted
+
+  std::string manyE;
+  for (int i = 0; i < 3000; ++i) manyE += e;
+  const std::string refusedHosts[] = {
+      label63 + "a",  // a label of 64
+      DistinctCharacters(30),  // 30 characters, but longer than 63 as Punycode
+      manyE + "\U0010FFFD",  // once too wide for the delta arithmetic
+      host253 + "b",  // 254
+      "x." + DistinctCharacters(20) + "." + host253.substr(30),  // short enough as written, not translated
+  };
+  for (const auto& host : refusedHosts) {
+    SCOPED_TRACE(host.substr(0, 80));
+    try {
+      TclIdnTranslator::GetAscii(host);
+      ADD_FAILURE() << "no error";
+    } catch (const EclIdnError& error) {
+      EXPECT_STREQ(error.what(), "Bad input value for the IDN translator");
+    }
+  }
+}
+
+TEST(IdnTranslator, RefusesHugeHostNamesAtOnce) {
+  // Punycode takes time in the length times the number of different characters.
+  const std::string huge = DistinctCharacters(80000, 1, 0x10000);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(TclIdnTranslator::GetAscii(huge), EclIdnError);
+  EXPECT_THROW(TclIdnTranslator::GetAsciiText(huge), EclIdnError);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST(IdnTranslator, InvalidUtf8StillGivesALabel) {

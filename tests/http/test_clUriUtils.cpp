@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "http/clUriUtils.h"
 
 namespace {
@@ -152,6 +154,20 @@ TEST(UrlParser, ResolvesReferencesAgainstABase) {
     url.Parse(c.Base, c.Relative);
     EXPECT_EQ(url.AbsoluteUri(), c.AbsoluteUri);
   }
+}
+
+TEST(UrlParser, ResolvesLongDotSegmentChainsInLinearTime) {
+  // Hostile Location values of 250 KB: each is resolved well within a second.
+  std::string inAndOut, upwards;
+  for (int i = 0; i < 50000; ++i) inAndOut += "x/../";
+  for (int i = 0; i < 83333; ++i) upwards += "../";
+  const auto start = std::chrono::steady_clock::now();
+  TclUrlParser url;
+  url.Parse("http://h/a/b", inAndOut + "end");
+  EXPECT_EQ(url.AbsoluteUri(), "http://h/a/end");
+  url.Parse("http://h/a/b", upwards + "y/z");
+  EXPECT_EQ(url.AbsoluteUri(), "http://h/y/z");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST(UrlParser, ResolvingKeepsRelativeTextWithoutABase) {
