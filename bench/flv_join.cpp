@@ -1,7 +1,7 @@
 // Joins about 300 MB of real FLV segments with FlvBind.exe and measures, in the same run, its wall
 // time against ffmpeg's concat demuxer with stream copy and against a plain cat of the same bytes,
 // and its peak memory on a third of the input and on all of it.
-// Targets: at most half of ffmpeg's time, at most three times cat's, memory not growing with size.
+// Targets: at most 0.8 of ffmpeg's time, at most 2.5 times cat's, memory not growing with size.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,14 +115,14 @@ int main() {
   row("FlvBind.exe", bindRun);
   row("ffmpeg concat", ffmpegRun);
   row("cat", catRun);
-  std::printf("FlvBind / ffmpeg: wall %.2f, cpu %.2f (target <= 0.50)\n", bindRun.Seconds / ffmpegRun.Seconds,
+  std::printf("FlvBind / ffmpeg: wall %.2f, cpu %.2f (target <= 0.80)\n", bindRun.Seconds / ffmpegRun.Seconds,
               bindRun.CpuSeconds / ffmpegRun.CpuSeconds);
-  std::printf("FlvBind / cat:    wall %.2f, cpu %.2f (target <= 3.00)\n", bindRun.Seconds / catRun.Seconds,
+  std::printf("FlvBind / cat:    wall %.2f, cpu %.2f (target <= 2.50)\n", bindRun.Seconds / catRun.Seconds,
               bindRun.CpuSeconds / catRun.CpuSeconds);
   std::printf("FlvBind peak memory: %ld KiB for %.1f MB, %ld KiB for %.1f MB (target: no growth)\n",
               bindThirdRun.PeakKb, bytesOf(third) / 1e6, bindRun.PeakKb, bytesOf(all) / 1e6);
   fs::remove_all(dir);
-  bool met = bindRun.Seconds <= 0.5 * ffmpegRun.Seconds && bindRun.Seconds <= 3 * catRun.Seconds &&
+  bool met = bindRun.Seconds <= 0.8 * ffmpegRun.Seconds && bindRun.Seconds <= 2.5 * catRun.Seconds &&
              bindRun.PeakKb <= bindThirdRun.PeakKb + 1024;
   std::printf("%s\n", met ? "targets met" : "targets NOT met");
   return 0;

@@ -10,6 +10,9 @@
 
 namespace {
 constexpr int32_t cMaxTagDataSize = 0xFFFFFF;  // DataSize is a 24-bit field
+// Joins read whole files in order: the buffer reads many small tags with one system call, and
+// tags at least as large go straight into their own buffers.
+constexpr size_t cReadBufferSize = 64 << 10;
 
 template <class F>
 int Guarded(F aWork) {
@@ -26,7 +29,7 @@ extern "C" {
 FileReadAble* CreateFileReadAble(const char* path) {
   if (!path) return nullptr;
   try {
-    return FileReadAble::Open(path).release();
+    return FileReadAble::Open(path, cReadBufferSize).release();
   } catch (const std::exception&) {
     return nullptr;
   }
@@ -41,6 +44,13 @@ FileWriteAble* CreateFileWriteAble(const char* path) {
   } catch (const std::exception&) {
     return nullptr;
   }
+}
+
+int FlushFileWriteAble(FileWriteAble* writer) {
+  return writer && Guarded([&] {
+           writer->Flush();
+           return true;
+         });
 }
 
 void DeleteFileWritable(FileWriteAble* writer) { delete writer; }

@@ -71,7 +71,11 @@ typedef struct FlvTagRecord {
 
 FLVLIB_API FileReadAble* CreateFileReadAble(const char* path);
 FLVLIB_API void DeleteFileReadAble(FileReadAble* reader);
+// Reading and writing go through large buffers. A write failure shows at a later write or at
+// FlushFileWriteAble (1 when every byte written so far is in the file); DeleteFileWritable writes
+// what is left without telling whether it could.
 FLVLIB_API FileWriteAble* CreateFileWriteAble(const char* path);
+FLVLIB_API int FlushFileWriteAble(FileWriteAble* writer);
 FLVLIB_API void DeleteFileWritable(FileWriteAble* writer);
 
 FLVLIB_API int Flv_ReadHeader(FileReadAble* reader, FlvHeaderRecord* header);

@@ -7,7 +7,7 @@
 #include "flvbind/BigEndian.h"
 #include "flvbind/FlvErrors.h"
 
-std::unique_ptr<FileReadAble> FileReadAble::Open(const std::string& aPath) {
+std::unique_ptr<FileReadAble> FileReadAble::Open(const std::string& aPath, size_t aBufferSize) {
   // Only regular files: a folder cannot be read, and opening a named pipe would wait for a writer.
   int handle = ::open(aPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st;
@@ -21,7 +21,7 @@ std::unique_ptr<FileReadAble> FileReadAble::Open(const std::string& aPath) {
     ::close(handle);
     return nullptr;
   }
-  std::unique_ptr<FileReadAble> reader(new FileReadAble(stream));
+  std::unique_ptr<FileReadAble> reader(new FileReadAble(stream, aBufferSize));
   try {
     reader->FSize = reader->Seek(0, SEEK_END);
     reader->Seek(0, SEEK_SET);
@@ -31,28 +31,34 @@ std::unique_ptr<FileReadAble> FileReadAble::Open(const std::string& aPath) {
   return reader;
 }
 
-// stdio's own block-sized buffer: a larger one would read far past each tag header when tag data
-// is skipped by seeking, and tag data larger than the buffer is read straight into the tag.
-FileReadAble::FileReadAble(FILE* aStream) : FStream(aStream) {}
+// Reads of tag data at least as large as the buffer go straight into the tag.
+FileReadAble::FileReadAble(FILE* aStream, size_t aBufferSize) : FStream(aStream) {
+  if (aBufferSize == 0) return;
+  FBuffer.reset(new char[aBufferSize]);
+  std::setvbuf(FStream, FBuffer.get(), _IOFBF, aBufferSize);
+}
 
 FileReadAble::~FileReadAble() { std::fclose(FStream); }
 
-int64_t FileReadAble::Tell() {
-  off_t pos = ftello(FStream);
-  if (pos < 0) throw EclFlvFileError("fseek error", fecSeek);
-  return pos;
-}
+int64_t FileReadAble::Tell() { return FPosition; }
 
 int64_t FileReadAble::Seek(int64_t aOffset, int aOrigin) {
   static_assert(sizeof(off_t) == 8, "64-bit file positions");
+  if (aOrigin == SEEK_CUR) {
+    aOffset += FPosition;
+    aOrigin = SEEK_SET;
+  }
   if (fseeko(FStream, aOffset, aOrigin) != 0) throw EclFlvFileError("fseek error", fecSeek);
-  return Tell();
+  FPosition = aOrigin == SEEK_SET ? aOffset : ftello(FStream);
+  if (FPosition < 0) throw EclFlvFileError("fseek error", fecSeek);
+  return FPosition;
 }
 
 void FileReadAble::Read(void* aBuffer, int64_t aCount) {
   if (std::ferror(FStream)) throw EclFlvFileError("ferror", fecIoError);
   if (std::feof(FStream)) throw EclFlvFileError("feof", fecEndOfData);
   size_t got = std::fread(aBuffer, 1, static_cast<size_t>(aCount), FStream);
+  FPosition += static_cast<int64_t>(got);
   if (std::ferror(FStream)) throw EclFlvFileError("ferror", fecIoError);
   if (got < static_cast<size_t>(aCount)) throw EclFlvFileError("feof", fecEndOfData);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // A readable FLV file: a buffered standard I/O stream with the size measured once at opening.
-// Positions are 64-bit, so files of 2 GiB and more read like any other.
+// Positions are 64-bit, so files of 2 GiB and more read like any other. The position is kept
+// here, so that telling it costs no system call.
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -10,8 +11,9 @@
 
 struct FileReadAble {
 public:
-  // Null when the file cannot be opened for reading.
-  static std::unique_ptr<FileReadAble> Open(const std::string& aPath);
+  // Null when the file cannot be opened for reading. aBufferSize 0 keeps stdio's block-sized
+  // buffer, best where tag data is skipped by seeking; a large one suits reading everything.
+  static std::unique_ptr<FileReadAble> Open(const std::string& aPath, size_t aBufferSize = 0);
   ~FileReadAble();
   FileReadAble(const FileReadAble&) = delete;
   FileReadAble& operator=(const FileReadAble&) = delete;
@@ -29,7 +31,9 @@ public:
   int Handle() const { return fileno(FStream); }
 
 private:
-  explicit FileReadAble(FILE* aStream);
+  FileReadAble(FILE* aStream, size_t aBufferSize);
+  std::unique_ptr<char[]> FBuffer;  // outlives the stream, which is closed first
   FILE* FStream;
   int64_t FSize = 0;
+  int64_t FPosition = 0;
 };

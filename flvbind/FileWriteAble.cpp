@@ -2,16 +2,21 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "flvbind/FileReadAble.h"
 #include "flvbind/FlvErrors.h"
 
 namespace {
+constexpr int64_t cBufferSize = 1 << 20;
+constexpr int64_t cDirectSize = 64 << 10;  // written without going through the buffer
+
 [[noreturn]] void RaiseWriteError() { throw EclFlvFileError("error", fecWrite); }
 }  // namespace
 
@@ -21,15 +26,32 @@ std::unique_ptr<FileWriteAble> FileWriteAble::Create(const std::string& aPath) {
   return std::unique_ptr<FileWriteAble>(new FileWriteAble(handle));
 }
 
-FileWriteAble::~FileWriteAble() { ::close(FHandle); }
+FileWriteAble::FileWriteAble(int aHandle) : FHandle(aHandle), FBuffer(new char[cBufferSize]) {}
+
+// Whoever needs to know that every byte landed calls Flush first.
+FileWriteAble::~FileWriteAble() {
+  try {
+    Flush();
+  } catch (const EclFlvFileError&) {
+  }
+  ::close(FHandle);
+}
+
+void FileWriteAble::Flush() {
+  iovec piece{FBuffer.get(), static_cast<size_t>(FBuffered)};
+  FBuffered = 0;  // after a failure the bytes are lost either way
+  WriteAll(&piece, 1);
+}
 
 int64_t FileWriteAble::Size() {
+  Flush();
   struct stat st;
   if (::fstat(FHandle, &st) != 0) RaiseWriteError();
   return st.st_size;
 }
 
 int64_t FileWriteAble::SetSize(int64_t aSize) {
+  Flush();
   if (aSize < 0 || ::ftruncate(FHandle, aSize) != 0) RaiseWriteError();
   Seek(0, SEEK_SET);
   return aSize;
@@ -38,24 +60,45 @@ int64_t FileWriteAble::SetSize(int64_t aSize) {
 int64_t FileWriteAble::Tell() { return Seek(0, SEEK_CUR); }
 
 int64_t FileWriteAble::Seek(int64_t aDistance, int aOrigin) {
+  Flush();
   off_t pos = ::lseek(FHandle, aDistance, aOrigin);
   if (pos < 0) RaiseWriteError();
   return pos;
 }
 
 void FileWriteAble::Write(const void* aBuffer, int64_t aCount) {
+  if (FBuffered + aCount <= cBufferSize && aCount < cDirectSize) {
+    std::memcpy(FBuffer.get() + FBuffered, aBuffer, static_cast<size_t>(aCount));
+    FBuffered += aCount;
+    return;
+  }
+  // A large write goes out as it is, after what the buffer holds and with the same system call.
+  iovec pieces[2] = {{FBuffer.get(), static_cast<size_t>(FBuffered)},
+                     {const_cast<void*>(aBuffer), static_cast<size_t>(aCount)}};
+  FBuffered = 0;  // after a failure the bytes are lost either way
+  WriteAll(pieces, 2);
+}
+
+void FileWriteAble::WriteAll(iovec* aPieces, int aCount) {
   // A short write (a signal, a disk filling up) is retried; the retry then reports the real cause.
-  const char* p = static_cast<const char*>(aBuffer);
-  while (aCount > 0) {
-    ssize_t n = ::write(FHandle, p, static_cast<size_t>(aCount));
+  for (;;) {
+    while (aCount > 0 && aPieces->iov_len == 0) ++aPieces, --aCount;
+    if (aCount == 0) return;
+    ssize_t n = ::writev(FHandle, aPieces, aCount);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) RaiseWriteError();
-    p += n;
-    aCount -= n;
+    for (size_t done = static_cast<size_t>(n); done > 0;) {
+      size_t part = std::min(done, aPieces->iov_len);
+      aPieces->iov_base = static_cast<char*>(aPieces->iov_base) + part;
+      aPieces->iov_len -= part;
+      done -= part;
+      if (aPieces->iov_len == 0) ++aPieces, --aCount;
+    }
   }
 }
 
 void FileWriteAble::CopyFrom(FileReadAble& aSource, int64_t aPosition, int64_t aCount) {
+  Flush();
   loff_t from = aPosition;
   while (aCount > 0) {
     ssize_t n = ::copy_file_range(aSource.Handle(), &from, FHandle, nullptr, static_cast<size_t>(aCount), 0);

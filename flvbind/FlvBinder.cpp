@@ -104,6 +104,7 @@ int TFlvBinder::Bind(const char* aOutput, char* const* aSources, int aCount) {
     if (!CopySource(reader.get(), writer.get(), offset)) return writeFailed();
   }
   reader.reset();
+  if (!FlushFileWriteAble(writer.get())) return writeFailed();
   writer.reset();
   // A join without metadata is still a complete join: these results do not change the status.
   std::unique_ptr<FlvMetaObject, TMetaDeleter> meta(FlvMetaCreateObject());

@@ -106,7 +106,10 @@ bool FlvMetaObject::UpdateToFile(const std::string& aPath) {
   if (!writer) return false;
   bool ok = false;
   try {
-    ok = CopyWithMetadata(*reader, *writer, *this);
+    if (CopyWithMetadata(*reader, *writer, *this)) {
+      writer->Flush();  // the last bytes must be in before the work file replaces aPath
+      ok = true;
+    }
   } catch (const std::exception&) {  // a read or write failure or no memory: aPath stays as it is
   }
   reader.reset();

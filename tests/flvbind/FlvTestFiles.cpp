@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <fstream>
 #include <stdexcept>
 
 #include "flvbind/Amf.h"
@@ -15,6 +16,16 @@
 namespace flvtest {
 
 namespace {
+// One counter of a process's I/O accounting; -1 where the system keeps none.
+int64_t SystemCallCount(pid_t aProcess, const std::string& aCounter) {
+  std::ifstream io("/proc/" + std::to_string(aProcess) + "/io");
+  std::string name;
+  int64_t value = 0;
+  while (io >> name >> value)
+    if (name == aCounter + ":") return value;
+  return -1;
+}
+
 std::string BigEndian(uint64_t aValue, int aBytes) {
   std::string s(aBytes, '\0');
   for (int i = aBytes - 1; i >= 0; --i, aValue >>= 8) s[i] = static_cast<char>(aValue & 0xFF);
@@ -100,11 +111,19 @@ TRunResult RunBinder(const std::vector<std::string>& aArgs, int64_t aFileSizeLim
     execv(argv[0], argv.data());
     _exit(121);
   }
+  // The counts are read while the ended process still waits to be collected.
+  siginfo_t ended{};
+  while (waitid(P_PID, pid, &ended, WEXITED | WNOWAIT) < 0) {
+  }
+  TRunResult result{0, "", "", SystemCallCount(pid, "syscr"), SystemCallCount(pid, "syscw")};
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
   }
   if (!WIFEXITED(status)) throw std::runtime_error("FlvBind.exe did not exit normally");
-  return {WEXITSTATUS(status), zvtest::ReadFile(outPath), zvtest::ReadFile(errPath)};
+  result.Status = WEXITSTATUS(status);
+  result.Out = zvtest::ReadFile(outPath);
+  result.Err = zvtest::ReadFile(errPath);
+  return result;
 }
 
 }  // namespace flvtest

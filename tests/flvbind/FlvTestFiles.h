@@ -30,6 +30,7 @@ struct TRunResult {
   int Status;  // exit status as the parent sees it (0..255)
   std::string Out;
   std::string Err;
+  int64_t ReadCalls, WriteCalls;  // system calls of the read and write families the binder made
 };
 // Runs build/bin/FlvBind.exe; aFileSizeLimit > 0 makes writes past that size fail as on a full disk.
 TRunResult RunBinder(const std::vector<std::string>& aArgs, int64_t aFileSizeLimit = 0);

@@ -238,6 +238,26 @@ TEST(FlvWriter, WritesTheHeaderAndTagsAsStored) {
   EXPECT_EQ(CreateFileWriteAble(dir.File("no/such/folder").c_str()), nullptr);
 }
 
+TEST(FlvWriter, KeepsTheOrderOfBufferedAndLargeWrites) {
+  zvtest::TempDir dir;
+  std::string expected;
+  {
+    auto w = FileWriteAble::Create(dir.File("out"));
+    ASSERT_TRUE(w);
+    for (size_t size : {5u, 70000u, 3u, (1u << 20) - 4, 9u, (1u << 20) + 7, 1u}) {
+      std::string piece(size, static_cast<char>('a' + expected.size() % 26));
+      w->Write(piece.data(), static_cast<int64_t>(piece.size()));
+      expected += piece;
+    }
+    EXPECT_EQ(w->Tell(), static_cast<int64_t>(expected.size()));
+    w->Write("tail", 4);
+    expected += "tail";
+    ASSERT_EQ(FlushFileWriteAble(w.get()), 1);
+    EXPECT_EQ(zvtest::ReadFile(dir.File("out")), expected);
+  }
+  EXPECT_EQ(FlushFileWriteAble(nullptr), 0);
+}
+
 TEST(FlvWriter, BuildsADataTag) {
   const std::string data = "payload";
   EXPECT_EQ(FlvMuplex_WriteDataTag(nullptr, reinterpret_cast<const uint8_t*>(data.data()), 7, 0, 18), 29);
