@@ -10,9 +10,6 @@
 
 namespace {
 constexpr int32_t cMaxTagDataSize = 0xFFFFFF;  // DataSize is a 24-bit field
-// Joins read whole files in order: the buffer reads many small tags with one system call, and
-// tags at least as large go straight into their own buffers.
-constexpr size_t cReadBufferSize = 64 << 10;
 
 template <class F>
 int Guarded(F aWork) {
@@ -29,7 +26,7 @@ extern "C" {
 FileReadAble* CreateFileReadAble(const char* path) {
   if (!path) return nullptr;
   try {
-    return FileReadAble::Open(path, cReadBufferSize).release();
+    return FileReadAble::Open(path).release();
   } catch (const std::exception&) {
     return nullptr;
   }

@@ -4,10 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "flvbind/BigEndian.h"
 #include "flvbind/FlvErrors.h"
 
-std::unique_ptr<FileReadAble> FileReadAble::Open(const std::string& aPath, size_t aBufferSize) {
+namespace {
+// Four times stdio's own: many small tags come with one system call, while the metadata scan,
+// which only wants the header of each tag, reads little past it when the tags are large (it
+// skips their data by seeking). Reads at least this large go straight into the caller's memory.
+constexpr size_t cBufferSize = 16 << 10;
+}  // namespace
+
+std::unique_ptr<FileReadAble> FileReadAble::Open(const std::string& aPath) {
   // Only regular files: a folder cannot be read, and opening a named pipe would wait for a writer.
   int handle = ::open(aPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st;
@@ -21,7 +30,7 @@ std::unique_ptr<FileReadAble> FileReadAble::Open(const std::string& aPath, size_
     ::close(handle);
     return nullptr;
   }
-  std::unique_ptr<FileReadAble> reader(new FileReadAble(stream, aBufferSize));
+  std::unique_ptr<FileReadAble> reader(new FileReadAble(stream));
   try {
     reader->FSize = reader->Seek(0, SEEK_END);
     reader->Seek(0, SEEK_SET);
@@ -31,11 +40,8 @@ std::unique_ptr<FileReadAble> FileReadAble::Open(const std::string& aPath, size_
   return reader;
 }
 
-// Reads of tag data at least as large as the buffer go straight into the tag.
-FileReadAble::FileReadAble(FILE* aStream, size_t aBufferSize) : FStream(aStream) {
-  if (aBufferSize == 0) return;
-  FBuffer.reset(new char[aBufferSize]);
-  std::setvbuf(FStream, FBuffer.get(), _IOFBF, aBufferSize);
+FileReadAble::FileReadAble(FILE* aStream) : FBuffer(new char[cBufferSize]), FStream(aStream) {
+  std::setvbuf(FStream, FBuffer.get(), _IOFBF, cBufferSize);
 }
 
 FileReadAble::~FileReadAble() { std::fclose(FStream); }
@@ -61,6 +67,18 @@ void FileReadAble::Read(void* aBuffer, int64_t aCount) {
   FPosition += static_cast<int64_t>(got);
   if (std::ferror(FStream)) throw EclFlvFileError("ferror", fecIoError);
   if (got < static_cast<size_t>(aCount)) throw EclFlvFileError("feof", fecEndOfData);
+}
+
+void FileReadAble::Skip(int64_t aCount) {
+  if (aCount < 0 || aCount >= static_cast<int64_t>(cBufferSize)) {
+    Seek(aCount, SEEK_CUR);
+    return;
+  }
+  char scratch[4096];
+  for (int64_t part; aCount > 0; aCount -= part) {
+    part = std::min<int64_t>(aCount, sizeof scratch);
+    Read(scratch, part);
+  }
 }
 
 uint8_t FileReadAble::ReadByte() {

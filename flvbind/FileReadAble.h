@@ -11,9 +11,8 @@
 
 struct FileReadAble {
 public:
-  // Null when the file cannot be opened for reading. aBufferSize 0 keeps stdio's block-sized
-  // buffer, best where tag data is skipped by seeking; a large one suits reading everything.
-  static std::unique_ptr<FileReadAble> Open(const std::string& aPath, size_t aBufferSize = 0);
+  // Null when the file cannot be opened for reading.
+  static std::unique_ptr<FileReadAble> Open(const std::string& aPath);
   ~FileReadAble();
   FileReadAble(const FileReadAble&) = delete;
   FileReadAble& operator=(const FileReadAble&) = delete;
@@ -24,6 +23,10 @@ public:
   int64_t Seek(int64_t aOffset, int aOrigin);
   // Delivers exactly aCount bytes or raises EclFlvFileError ("feof" or "ferror").
   void Read(void* aBuffer, int64_t aCount);
+  // Moves aCount bytes forward, as Seek(aCount, 1) does. A stretch shorter than the buffer is read
+  // through it: skipping the data of small tags then costs no system call of its own, where a
+  // seek would cost one.
+  void Skip(int64_t aCount);
   uint8_t ReadByte();
   // Big-endian unsigned integer of aBytes (1..4) bytes.
   uint32_t ReadUInt(int aBytes);
@@ -31,7 +34,7 @@ public:
   int Handle() const { return fileno(FStream); }
 
 private:
-  FileReadAble(FILE* aStream, size_t aBufferSize);
+  explicit FileReadAble(FILE* aStream);
   std::unique_ptr<char[]> FBuffer;  // outlives the stream, which is closed first
   FILE* FStream;
   int64_t FSize = 0;

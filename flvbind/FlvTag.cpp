@@ -127,7 +127,7 @@ void ReadFlvTag(FileReadAble& aReader, bool aReadData, FlvTagRecord& aTag) {
     tag.timestamp = static_cast<uint32_t>(GetBigEndian(head + 4, 3) | uint64_t{head[7]} << 24);
     tag.streamId = static_cast<int32_t>(GetBigEndian(head + 8, 3));
     if (!aReadData) {
-      aReader.Seek(dataSize + 4, SEEK_CUR);
+      aReader.Skip(dataSize + 4);
       aTag = tag;
       return;
     }

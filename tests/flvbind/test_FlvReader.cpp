@@ -119,7 +119,7 @@ TEST_F(FlvReader, ACutLastTagOrAMissingPreviousTagSizeEndsTheFile) {
 }
 
 TEST_F(FlvReader, WithoutDataOnlyTheHeaderFieldsAreFilled) {
-  FileReadAble* r = Open(Header() + Video(40, 100) + Audio(60));
+  FileReadAble* r = Open(Header() + Video(40, 100) + Video(50, 100000) + Audio(60));
   FlvHeaderRecord h;
   ASSERT_EQ(Flv_ReadHeader(r, &h), 1);
   ASSERT_EQ(Flv_ReadTag(r, 0, &FTag), 1);
@@ -129,9 +129,13 @@ TEST_F(FlvReader, WithoutDataOnlyTheHeaderFieldsAreFilled) {
   EXPECT_EQ(FTag.rawBuffer, nullptr);
   EXPECT_EQ(FTag.data, nullptr);
   EXPECT_EQ(FTag.info.video.codecId, 0);
-  TTagRecord next;
+  // Small data is passed over through the read buffer, large data by seeking: both land on the next tag.
+  TTagRecord large, next;
+  ASSERT_EQ(Flv_ReadTag(r, 0, &large), 1);
+  EXPECT_EQ(large.filePosition, 13 + 115);
   ASSERT_EQ(Flv_ReadTag(r, 1, &next), 1);
   EXPECT_EQ(next.timestamp, 60u);
+  EXPECT_EQ(next.filePosition, 13 + 115 + 100015);
 }
 
 TEST_F(FlvReader, DecodesAudioStreamInformation) {
