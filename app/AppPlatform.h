@@ -1,5 +1,5 @@
 #pragma once
-// What the window model needs from the desktop: message boxes, UI-thread timers, event processing,
+// What the window model needs from the desktop: message boxes, the folder chooser, UI-thread timers, event processing,
 // the program's own folder and its embedded data. A Qt implementation draws the real window; a
 // headless one serves tests.
 #include <functional>
@@ -15,6 +15,10 @@ public:
   virtual void ShowMessage(const std::string& aText) = 0;
   // A question with Yes and No buttons; true for Yes.
   virtual bool AskYesNo(const std::string& aCaption, const std::string& aText) = 0;
+
+  // The folder chooser, owned by the main window, titled aTitle and opened at aStartFolder: the
+  // folder chosen as the desktop names it, or the empty text when the user cancels.
+  virtual std::string ChooseFolder(const std::string& aTitle, const std::string& aStartFolder) = 0;
 
   // Runs aHandler on the UI thread after aIntervalMs, once or (aRepeat) every aIntervalMs until
   // stopped. Returns the timer's id, never 0.

@@ -1,5 +1,7 @@
 #include "app/Controls.h"
 
+#include <algorithm>
+
 #include "app/AppPlatform.h"
 
 TControl::TControl(std::string aName, std::string aCaption) : FName(std::move(aName)), FCaption(std::move(aCaption)) {}
@@ -27,6 +29,27 @@ void TImage::Click() {
 
 void TMenuItem::Click() {
   if (Enabled() && OnClick) OnClick(this);
+}
+
+void TEdit::SetText(const std::string& aValue) {
+  if (FText == aValue) return;
+  FText = aValue;
+  FSelStart = FSelLength = 0;
+  Notify();
+}
+
+void TEdit::SetSelection(int aStart, int aLength) {
+  int size = static_cast<int>(FText.size());
+  int start = std::clamp(aStart, 0, size);
+  int length = std::clamp(aLength, 0, size - start);
+  if (start == FSelStart && length == FSelLength) return;
+  FSelStart = start;
+  FSelLength = length;
+  Notify();
+}
+
+void TEdit::MouseDown(TMouseButton aButton, int X, int Y) {
+  if (Enabled() && OnMouseDown) OnMouseDown(this, aButton, X, Y);
 }
 
 void TCheckBox::SetChecked(bool aValue) {

@@ -80,17 +80,32 @@ public:
   std::function<void(TImage* Sender)> OnClick;
 };
 
+enum class TMouseButton { mbLeft, mbRight, mbMiddle };
+
 class TEdit : public TControl {
 public:
   using TControl::TControl;
   const std::string& Text() const { return FText; }
-  void SetText(const std::string& aValue) { Store(FText, aValue); }
+  // A new text drops the selection.
+  void SetText(const std::string& aValue);
   bool ReadOnly() const { return FReadOnly; }
   void SetReadOnly(bool aValue) { Store(FReadOnly, aValue); }
+
+  // The selected part of the text, in bytes of the text; clamped to the text.
+  int SelStart() const { return FSelStart; }
+  int SelLength() const { return FSelLength; }
+  void SetSelection(int aStart, int aLength);
+  void SelectAll() { SetSelection(0, static_cast<int>(FText.size())); }
+
+  // A mouse button goes down over the field at (X, Y).
+  void MouseDown(TMouseButton aButton, int X, int Y);
+  std::function<void(TEdit* Sender, TMouseButton Button, int X, int Y)> OnMouseDown;
 
 private:
   std::string FText;
   bool FReadOnly = false;
+  int FSelStart = 0;
+  int FSelLength = 0;
 };
 
 class TCheckBox : public TControl {

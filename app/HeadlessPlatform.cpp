@@ -17,6 +17,11 @@ bool THeadlessPlatform::AskYesNo(const std::string& aCaption, const std::string&
   return YesNoAnswer;
 }
 
+std::string THeadlessPlatform::ChooseFolder(const std::string& aTitle, const std::string& aStartFolder) {
+  FolderChoices.emplace_back(aTitle, aStartFolder);
+  return FolderAnswer;
+}
+
 int THeadlessPlatform::StartTimer(int aIntervalMs, bool aRepeat, std::function<void()> aHandler) {
   auto interval = std::chrono::milliseconds(std::max(aIntervalMs, 0));
   FTimers[++FLastTimerId] = {TClock::now() + interval, interval, aRepeat, false,

@@ -1,6 +1,7 @@
 #pragma once
-// The platform without a window, for tests and tools: messages and questions are recorded,
-// questions get a preset answer, timers run whenever the UI thread processes its pending events.
+// The platform without a window, for tests and tools: messages, questions and folder choices are
+// recorded, questions and the folder chooser get preset answers, timers run whenever the UI thread
+// processes its pending events.
 #include <chrono>
 #include <map>
 #include <memory>
@@ -18,6 +19,7 @@ public:
 
   void ShowMessage(const std::string& aText) override;
   bool AskYesNo(const std::string& aCaption, const std::string& aText) override;
+  std::string ChooseFolder(const std::string& aTitle, const std::string& aStartFolder) override;
   int StartTimer(int aIntervalMs, bool aRepeat, std::function<void()> aHandler) override;
   void StopTimer(int aTimerId) override;
   void WaitForEvents(int aMaxWaitMs) override;
@@ -29,6 +31,8 @@ public:
   std::vector<std::string> Messages;
   std::vector<std::pair<std::string, std::string>> Questions;  // caption, text
   bool YesNoAnswer = true;
+  std::vector<std::pair<std::string, std::string>> FolderChoices;  // title, start folder
+  std::string FolderAnswer;  // empty: the user cancels
 
 private:
   using TClock = std::chrono::steady_clock;

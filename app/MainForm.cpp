@@ -46,6 +46,10 @@ TForm1::TForm1(TAppPlatform& aPlatform, TSiteSettings aSite)
   img1.SetHint("点击二维码关闭捐助窗口");
 
   btn1.OnClick = [this](TButton* aSender) { btn1Click(aSender); };
+  btn2.OnClick = [this](TButton* aSender) { btn2Click(aSender); };
+  edt1.OnMouseDown = [this](TEdit* aSender, TMouseButton aButton, int X, int Y) { edt1MouseDown(aSender, aButton, X, Y); };
+  lbl7.OnClick = [this](TLabel* aSender) { lbl7Click(aSender); };
+  img1.OnClick = [this](TImage* aSender) { img1Click(aSender); };
   clhtprqst1.Header().SetAccept("*/*");
   clhtprqst1.Header().SetReferer(FSite.MainAddress);
   clhtp1.SetRequest(&clhtprqst1);

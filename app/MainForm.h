@@ -46,6 +46,16 @@ public:
   void ParsePlayReply(const std::string& aText, int aRow);
   void ParseEpisodePlayReply(const std::string& aText, int aRow);
 
+  // The save folder command and the folder chooser behind it: the chosen folder with the separator
+  // at its end, or empty when the user cancels or picks what is not a folder.
+  void btn2Click(TButton* Sender);
+  std::string SelectFolder(const std::string& aTitle, const std::string& aStartFolder);
+  // A right click on the address field selects the whole address.
+  void edt1MouseDown(TEdit* Sender, TMouseButton Button, int X, int Y);
+  // "捐助" shows or hides the donation panel, centred; a click on its picture hides it.
+  void lbl7Click(TLabel* Sender);
+  void img1Click(TImage* Sender);
+
   // Always ends with the path separator; edt2 shows it.
   const std::string& SaveFolder() const { return FSaveFolder; }
   void SetSaveFolder(const std::string& aValue);

@@ -36,6 +36,44 @@ private:
   std::function<void()> FOnClick;
 };
 
+// Mouse buttons going down on a widget, handed on; the widget still sees them.
+class TMouseDownFilter : public QObject {
+public:
+  TMouseDownFilter(QWidget* aWidget, std::function<void(TMouseButton, const QPoint&)> aOnMouseDown)
+      : QObject(aWidget), FOnMouseDown(std::move(aOnMouseDown)) {
+    aWidget->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* aEvent) override {
+    if (aEvent->type() != QEvent::MouseButtonPress) return false;
+    auto* event = static_cast<QMouseEvent*>(aEvent);
+    switch (event->button()) {
+      case Qt::LeftButton: FOnMouseDown(TMouseButton::mbLeft, event->position().toPoint()); break;
+      case Qt::RightButton: FOnMouseDown(TMouseButton::mbRight, event->position().toPoint()); break;
+      case Qt::MiddleButton: FOnMouseDown(TMouseButton::mbMiddle, event->position().toPoint()); break;
+      default: break;
+    }
+    return false;
+  }
+
+private:
+  std::function<void(TMouseButton, const QPoint&)> FOnMouseDown;
+};
+
+// The model counts its selection in bytes of UTF-8 text, the widget in UTF-16 units.
+int Utf16Length(const std::string& aText, int aBytes) { return Q(aText.substr(0, aBytes)).size(); }
+int Utf8Length(const QString& aText, int aUnits) { return static_cast<int>(aText.left(aUnits).toStdString().size()); }
+
+void ShowEditSelection(const TEdit& aModel, QLineEdit* aWidget) {
+  if (aModel.SelLength() == 0) {
+    // Moving the cursor is the widget's business while nothing is selected.
+    if (aWidget->hasSelectedText()) aWidget->deselect();
+    return;
+  }
+  int start = Utf16Length(aModel.Text(), aModel.SelStart());
+  int length = Utf16Length(aModel.Text(), aModel.SelStart() + aModel.SelLength()) - start;
+  if (aWidget->selectionStart() != start || aWidget->selectionLength() != length) aWidget->setSelection(start, length);
+}
+
 using TRefresh = std::function<void(const TControlChange&)>;
 
 // Routes aModel's notifications to aRefresh (run once now to show the current state) until the
@@ -146,8 +184,18 @@ void BindEdit(TEdit& aModel, QLineEdit* aWidget, QLabel* aCaptionLabel) {
       aWidget->setText(Q(aModel.Text()));
       aWidget->setCursorPosition(0);
     }
+    ShowEditSelection(aModel, aWidget);
   });
   QObject::connect(aWidget, &QLineEdit::textEdited, [&aModel](const QString& aText) { aModel.SetText(aText.toStdString()); });
+  QObject::connect(aWidget, &QLineEdit::selectionChanged, [&aModel, aWidget] {
+    QString text = aWidget->text();
+    int start = aWidget->hasSelectedText() ? aWidget->selectionStart() : 0;
+    int end = start + aWidget->selectionLength();
+    aModel.SetSelection(Utf8Length(text, start), Utf8Length(text, end) - Utf8Length(text, start));
+  });
+  new TMouseDownFilter(aWidget, [&aModel](TMouseButton aButton, const QPoint& aPos) {
+    aModel.MouseDown(aButton, aPos.x(), aPos.y());
+  });
 }
 
 void BindComboBox(TComboBox& aModel, QComboBox* aWidget, QWidget* aCaptionLabel) {

@@ -1,6 +1,8 @@
 #include "gui/QtPlatform.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -28,6 +30,18 @@ void TQtPlatform::ShowMessage(const std::string& aText) {
 bool TQtPlatform::AskYesNo(const std::string& aCaption, const std::string& aText) {
   return QMessageBox::question(FDialogParent, QString::fromStdString(aCaption), QString::fromStdString(aText),
                                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+std::string TQtPlatform::ChooseFolder(const std::string& aTitle, const std::string& aStartFolder) {
+  // Qt's own dialog: the same on every desktop, and it opens at the start folder where one exists.
+  QFileDialog dialog(FDialogParent, QString::fromStdString(aTitle));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setOption(QFileDialog::ShowDirsOnly);
+  dialog.setFileMode(QFileDialog::Directory);
+  QString start = QString::fromStdString(aStartFolder);
+  if (!start.isEmpty() && QDir(start).exists()) dialog.setDirectory(start);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first().toStdString();
 }
 
 int TQtPlatform::StartTimer(int aIntervalMs, bool aRepeat, std::function<void()> aHandler) {

@@ -1,5 +1,5 @@
 #pragma once
-// The platform of the window model on Qt: message boxes, QTimer timers, the Qt event loop serving
+// The platform of the window model on Qt: message boxes, the folder dialog, QTimer timers, the Qt event loop serving
 // the UI thread's message pump, the program folder and the data embedded in the program.
 #include <QPointer>
 #include <QWidget>
@@ -25,6 +25,7 @@ public:
 
   void ShowMessage(const std::string& aText) override;
   bool AskYesNo(const std::string& aCaption, const std::string& aText) override;
+  std::string ChooseFolder(const std::string& aTitle, const std::string& aStartFolder) override;
   int StartTimer(int aIntervalMs, bool aRepeat, std::function<void()> aHandler) override;
   void StopTimer(int aTimerId) override;
   void WaitForEvents(int aMaxWaitMs) override;

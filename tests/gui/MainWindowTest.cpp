@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -38,18 +40,21 @@ QApplication& App() {
   return *application;
 }
 
-// Hands the next message box to aAnswer as soon as it is open.
-void AnswerNextBox(std::function<void(QMessageBox*)> aAnswer) {
+// Hands the next dialog of type TDialog to aAnswer as soon as it is open.
+template <typename TDialog>
+void AnswerNext(std::function<void(TDialog*)> aAnswer) {
   auto* poll = new QTimer;
   QObject::connect(poll, &QTimer::timeout, [poll, aAnswer] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+    if (auto* dialog = qobject_cast<TDialog*>(QApplication::activeModalWidget())) {
       poll->stop();
       poll->deleteLater();
-      aAnswer(box);
+      aAnswer(dialog);
     }
   });
   poll->start(5);
 }
+
+void AnswerNextBox(std::function<void(QMessageBox*)> aAnswer) { AnswerNext<QMessageBox>(std::move(aAnswer)); }
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -173,6 +178,63 @@ TEST_F(MainWindowTest, ModelAndWidgetsFollowEachOther) {
 
   Form.SetCaption("这里出问题！！！");
   EXPECT_EQ(Window.windowTitle(), "这里出问题！！！");
+}
+
+TEST_F(MainWindowTest, FolderButtonOpensTheDialogAtTheSaveFolderAndTakesItsChoice) {
+  Form.FormCreate();
+  Window.show();
+  QDir(QString::fromStdString(Dir.Path())).mkdir("下载");
+  const QString chosen = QString::fromStdString(Dir.File("下载"));
+  QString title, opened;
+  AnswerNext<QFileDialog>([&](QFileDialog* aDialog) {
+    title = aDialog->windowTitle();
+    opened = aDialog->directory().absolutePath();
+    aDialog->setDirectory(chosen);
+    static_cast<QDialog*>(aDialog)->accept();
+  });
+  QTest::mouseClick(Widget<QPushButton>("btn2"), Qt::LeftButton);
+  EXPECT_EQ(title, "选择文件夹");
+  EXPECT_EQ(opened.toStdString(), Dir.Path());
+  EXPECT_EQ(Form.SaveFolder(), Dir.File("下载/"));
+  EXPECT_EQ(Widget<QLineEdit>("edt2")->text(), chosen + "/");
+
+  AnswerNext<QFileDialog>([&](QFileDialog* aDialog) {
+    opened = aDialog->directory().absolutePath();
+    aDialog->reject();
+  });
+  QTest::mouseClick(Widget<QPushButton>("btn2"), Qt::LeftButton);
+  EXPECT_EQ(opened, chosen);
+  EXPECT_EQ(Form.SaveFolder(), Dir.File("下载/"));
+}
+
+TEST_F(MainWindowTest, RightClickSelectsTheWholeAddress) {
+  Window.show();
+  auto* address = Widget<QLineEdit>("edt1");
+  Form.edt1.SetText("https://www.zentavo.com/第1话");
+  QTest::mouseClick(address, Qt::LeftButton);
+  EXPECT_FALSE(address->hasSelectedText());
+  QTest::mousePress(address, Qt::RightButton);
+  EXPECT_EQ(address->selectedText(), "https://www.zentavo.com/第1话");
+  EXPECT_EQ(Form.edt1.SelLength(), static_cast<int>(Form.edt1.Text().size()));
+  QTest::mouseRelease(address, Qt::RightButton);
+  // A selection made in the widget reaches the model in bytes of the text.
+  address->setSelection(24, 3);
+  EXPECT_EQ(Form.edt1.SelStart(), 24);
+  EXPECT_EQ(Form.edt1.SelLength(), 7);
+}
+
+TEST_F(MainWindowTest, DonationLabelTogglesThePanelAndThePictureClosesIt) {
+  Window.show();
+  auto* panel = Widget<QWidget>("pnl6");
+  auto* label = Widget<QLabel>("lbl7");
+  QTest::mouseClick(label, Qt::LeftButton);
+  EXPECT_TRUE(panel->isVisible());
+  EXPECT_EQ(panel->x(), (TForm1::Width - Form.pnl6.Width()) / 2);
+  QTest::mouseClick(label, Qt::LeftButton);
+  EXPECT_FALSE(panel->isVisible());
+  QTest::mouseClick(label, Qt::LeftButton);
+  QTest::mouseClick(Widget<QLabel>("img1"), Qt::LeftButton);
+  EXPECT_FALSE(panel->isVisible());
 }
 
 TEST_F(MainWindowTest, StartUpFailureIsShownInAMessageBox) {
