@@ -56,6 +56,12 @@ public:
   void lbl7Click(TLabel* Sender);
   void img1Click(TImage* Sender);
 
+  // The close request of the window: CanClose arrives true and is cleared when the close is refused.
+  void FormCloseQuery(TControl* Sender, bool& CanClose);
+  // Set when the program ends where no one can answer a question (it was told to terminate, or the
+  // desktop session ends): the close request then goes ahead without asking.
+  bool Unattended = false;
+
   // Always ends with the path separator; edt2 shows it.
   const std::string& SaveFolder() const { return FSaveFolder; }
   void SetSaveFolder(const std::string& aValue);

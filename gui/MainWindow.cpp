@@ -1,6 +1,9 @@
 #include "gui/MainWindow.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QDialog>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -76,6 +79,36 @@ TMainWindow::TMainWindow(TForm1& aForm) : QWidget(nullptr), FForm(aForm), FTabs(
     QRect desktop = screen->availableGeometry();
     move(desktop.center() - QPoint(TForm1::Width / 2, TForm1::Height / 2));
   }
+}
+
+bool TMainWindow::RunCloseRequest(bool aUnattended) {
+  // The request's waits serve events, among them further close requests: one request at a time,
+  // and once it has let the window go it is not run again.
+  if (FCloseDone) return true;
+  if (FCloseRunning) return false;
+  FCloseRunning = true;
+  if (aUnattended) FForm.Unattended = true;
+  bool canClose = true;
+  FForm.FormCloseQuery(&FForm, canClose);
+  FCloseRunning = false;
+  FCloseDone = canClose;
+  return canClose;
+}
+
+void TMainWindow::CloseUnattended() {
+  FForm.Unattended = true;
+  // A question, message or folder dialog left open would keep its own event loop running; the close
+  // follows once those loops have ended.
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible()) dialog->reject();
+  QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+}
+
+void TMainWindow::closeEvent(QCloseEvent* aEvent) {
+  if (RunCloseRequest(FForm.Unattended))
+    aEvent->accept();
+  else
+    aEvent->ignore();
 }
 
 QWidget* TMainWindow::BuildListingTab() {

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: lays out the widgets of the three tabs, the status area and the donation panel,
-// and binds each of them to its control in the window model.
+// and binds each of them to its control in the window model; closing it runs the model's close
+// request.
 #include <QWidget>
 
 class QTabWidget;
@@ -12,6 +13,16 @@ public:
   explicit TMainWindow(TForm1& aForm);
   QTabWidget* Tabs() const { return FTabs; }
 
+  // Runs the window's close request once it is allowed: true when the window may close. Without
+  // aUnattended the user may be asked and may refuse.
+  bool RunCloseRequest(bool aUnattended);
+  // Closes the window where no one can answer: open dialogs are dismissed first, and the close
+  // request asks nothing.
+  void CloseUnattended();
+
+protected:
+  void closeEvent(QCloseEvent* aEvent) override;
+
 private:
   QWidget* BuildListingTab();
   QWidget* BuildDownloadTab();
@@ -20,4 +31,6 @@ private:
 
   TForm1& FForm;
   QTabWidget* FTabs;
+  bool FCloseRunning = false;
+  bool FCloseDone = false;
 };

@@ -3,6 +3,7 @@
 
 #include "app/MainForm.h"
 #include "gui/MainWindow.h"
+#include "gui/ProgramEnd.h"
 #include "gui/QtPlatform.h"
 #include "gui/program/EmbeddedResources.h"
 
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
   TForm1 form(platform);
   TMainWindow window(form);
   platform.SetDialogParent(&window);
+  new TProgramEnd(window);
   form.FormCreate();
   window.show();
   return application.exec();

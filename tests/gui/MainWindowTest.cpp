@@ -15,11 +15,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 
 #include "app/MainForm.h"
 #include "gui/MainWindow.h"
+#include "gui/ProgramEnd.h"
 #include "gui/QtPlatform.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZentavoSite.h"
@@ -235,6 +238,30 @@ TEST_F(MainWindowTest, DonationLabelTogglesThePanelAndThePictureClosesIt) {
   QTest::mouseClick(label, Qt::LeftButton);
   QTest::mouseClick(Widget<QLabel>("img1"), Qt::LeftButton);
   EXPECT_FALSE(panel->isVisible());
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowRunsTheCloseRequest) {
+  Form.FormCreate();
+  Window.show();
+  EXPECT_TRUE(Window.close());
+  EXPECT_TRUE(Form.Closing);
+  EXPECT_FALSE(Form.Unattended);
+  EXPECT_FALSE(Window.isVisible());
+}
+
+TEST_F(MainWindowTest, TerminationSignalClosesTheWindowPastAnOpenDialog) {
+  Form.FormCreate();
+  Window.show();
+  TProgramEnd end(Window);
+  auto started = std::chrono::steady_clock::now();
+  // The signal arrives while a message box runs its own event loop.
+  QTimer::singleShot(20, [] { raise(SIGTERM); });
+  Platform.ShowMessage("下载完成");
+  while (Window.isVisible() && std::chrono::steady_clock::now() - started < std::chrono::seconds(10))
+    Platform.WaitForEvents(50);
+  EXPECT_FALSE(Window.isVisible());
+  EXPECT_TRUE(Form.Unattended);
+  EXPECT_TRUE(Form.Closing);
 }
 
 TEST_F(MainWindowTest, StartUpFailureIsShownInAMessageBox) {
