@@ -135,11 +135,30 @@ void TListView::SetSubItem(int aIndex, int aSubItem, const std::string& aValue) 
 bool TListView::Selected(int aIndex) const { return ValidRow(aIndex) && FRows[aIndex].Selected; }
 
 void TListView::SetSelected(int aIndex, bool aValue) {
-  if (!ValidRow(aIndex) || FRows[aIndex].Selected == aValue) return;
-  if (aValue && !FMultiSelect)
-    for (auto& row : FRows) row.Selected = false;
-  FRows[aIndex].Selected = aValue;
-  Notify(TChangeKind::ckSelection);
+  if (aValue)
+    ChangeSelection({aIndex}, {});
+  else
+    ChangeSelection({}, {aIndex});
+}
+
+void TListView::ChangeSelection(const std::vector<int>& aSelect, const std::vector<int>& aDeselect) {
+  int changed = 0, lastChanged = -1;
+  auto mark = [&](int aRow, bool aValue) {
+    if (!ValidRow(aRow) || FRows[aRow].Selected == aValue) return;
+    FRows[aRow].Selected = aValue;
+    ++changed;
+    lastChanged = aRow;
+  };
+  for (int row : aDeselect) mark(row, false);
+  if (FMultiSelect) {
+    for (int row : aSelect) mark(row, true);
+  } else {
+    auto last = std::find_if(aSelect.rbegin(), aSelect.rend(), [this](int aRow) { return ValidRow(aRow); });
+    if (last != aSelect.rend()) {
+      for (int row = 0; row < Count(); ++row) mark(row, row == *last);
+    }
+  }
+  if (changed > 0) Notify(TChangeKind::ckSelection, changed == 1 ? lastChanged : -1);
 }
 
 int TListView::SelCount() const {

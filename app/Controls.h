@@ -14,7 +14,9 @@ enum class TChangeKind { ckProperties, ckRowInserted, ckRowDeleted, ckRowChanged
 
 struct TControlChange {
   TChangeKind Kind;
-  int Row;  // the row of the row changes, -1 otherwise
+  // The row of the row changes; for ckSelection the one row whose selection changed, or -1 when
+  // several did. -1 otherwise.
+  int Row;
 };
 
 class TControl {
@@ -192,6 +194,9 @@ public:
   bool Selected(int aIndex) const;
   // Selecting a row of a single-selection list deselects the others.
   void SetSelected(int aIndex, bool aValue);
+  // Deselects aDeselect, then selects aSelect (in a single-selection list only its last row), as
+  // one change told to the view once. Out-of-range rows are ignored.
+  void ChangeSelection(const std::vector<int>& aSelect, const std::vector<int>& aDeselect);
   int SelCount() const;
   int FirstSelected() const;  // -1 when none
 

@@ -5,14 +5,19 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTreeWidget>
+#include <algorithm>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "app/Controls.h"
 
@@ -120,11 +125,35 @@ void ShowRow(const TListView& aModel, QTreeWidgetItem* aItem, int aRow) {
     if (aItem->text(column) != texts[column]) aItem->setText(column, texts[column]);
 }
 
-void ShowSelection(const TListView& aModel, QTreeWidget* aWidget) {
-  QSignalBlocker blocker(aWidget);
-  for (int row = 0; row < aWidget->topLevelItemCount(); ++row)
-    aWidget->topLevelItem(row)->setSelected(aModel.Selected(row));
-  aWidget->viewport()->update();
+// Shows the model's selection of aRow, or of every row when aRow is -1, as one change of the
+// widget's selection (one pass over the rows, however many changed).
+void ShowSelection(const TListView& aModel, QTreeWidget* aWidget, int aRow) {
+  QAbstractItemModel* rows = aWidget->model();
+  QItemSelectionModel* selection = aWidget->selectionModel();
+  if (aRow >= 0) {
+    auto flag = aModel.Selected(aRow) ? QItemSelectionModel::Select : QItemSelectionModel::Deselect;
+    selection->select(rows->index(aRow, 0), flag | QItemSelectionModel::Rows);
+    return;
+  }
+  QItemSelection shown;
+  for (int row = 0; row < aModel.Count(); ++row) {
+    if (!aModel.Selected(row)) continue;
+    int last = row;
+    while (aModel.Selected(last + 1)) ++last;
+    shown.select(rows->index(row, 0), rows->index(last, 0));
+    row = last;
+  }
+  selection->select(shown, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+// The rows a selection delta touches, each once.
+std::vector<int> SelectionRows(const QItemSelection& aDelta) {
+  std::vector<int> rows;
+  for (const QItemSelectionRange& range : aDelta)
+    for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
 }
 
 void PopupMenu(TListView& aModel, QTreeWidget* aWidget, const QPoint& aPos) {
@@ -250,16 +279,26 @@ void BindListView(TListView& aModel, QTreeWidget* aWidget, QLabel* aCaptionLabel
     aWidget->header()->resizeSection(i, aModel.Columns()[i].Width);
   }
 
-  Attach(aModel, aWidget, [&aModel, aWidget, aCaptionLabel](const TControlChange& aChange) {
+  // Set while one side takes over a change of the other, so that the change does not echo back:
+  // the widget's own selection moves as rows come and go, and the model's already has.
+  auto syncing = std::make_shared<bool>(false);
+  Attach(aModel, aWidget, [&aModel, aWidget, aCaptionLabel, syncing](const TControlChange& aChange) {
+    if (aChange.Kind == TChangeKind::ckProperties) {
+      ShowCommon(aModel, aWidget, aCaptionLabel);
+      return;
+    }
+    if (*syncing) return;
+    QScopedValueRollback guard(*syncing, true);
     switch (aChange.Kind) {
-      case TChangeKind::ckProperties:
-        ShowCommon(aModel, aWidget, aCaptionLabel);
-        break;
       case TChangeKind::ckRowInserted:
         aWidget->insertTopLevelItem(aChange.Row, new QTreeWidgetItem(RowTexts(aModel, aChange.Row)));
+        // A row inserted inside a selected range would join it.
+        ShowSelection(aModel, aWidget, aChange.Row);
         break;
       case TChangeKind::ckRowDeleted:
         delete aWidget->takeTopLevelItem(aChange.Row);
+        // A single-selection view selects the row that becomes current in place of the deleted one.
+        if (int current = aWidget->currentIndex().row(); current >= 0) ShowSelection(aModel, aWidget, current);
         break;
       case TChangeKind::ckRowChanged:
         if (QTreeWidgetItem* item = aWidget->topLevelItem(aChange.Row)) ShowRow(aModel, item, aChange.Row);
@@ -268,18 +307,26 @@ void BindListView(TListView& aModel, QTreeWidget* aWidget, QLabel* aCaptionLabel
         aWidget->clear();
         break;
       case TChangeKind::ckSelection:
-        ShowSelection(aModel, aWidget);
+        ShowSelection(aModel, aWidget, aChange.Row);
+        break;
+      case TChangeKind::ckProperties:
         break;
     }
   });
-  // Rows that existed before the binding.
-  for (int row = 0; row < aModel.Count(); ++row) aWidget->addTopLevelItem(new QTreeWidgetItem(RowTexts(aModel, row)));
-  ShowSelection(aModel, aWidget);
+  {
+    // Rows that existed before the binding.
+    QScopedValueRollback guard(*syncing, true);
+    for (int row = 0; row < aModel.Count(); ++row)
+      aWidget->addTopLevelItem(new QTreeWidgetItem(RowTexts(aModel, row)));
+    ShowSelection(aModel, aWidget, -1);
+  }
 
-  QObject::connect(aWidget, &QTreeWidget::itemSelectionChanged, [&aModel, aWidget] {
-    for (int row = 0; row < aWidget->topLevelItemCount(); ++row)
-      aModel.SetSelected(row, aWidget->topLevelItem(row)->isSelected());
-  });
+  QObject::connect(aWidget->selectionModel(), &QItemSelectionModel::selectionChanged, aWidget,
+                   [&aModel, syncing](const QItemSelection& aSelected, const QItemSelection& aDeselected) {
+                     if (*syncing) return;
+                     QScopedValueRollback guard(*syncing, true);
+                     aModel.ChangeSelection(SelectionRows(aSelected), SelectionRows(aDeselected));
+                   });
   QObject::connect(aWidget, &QTreeWidget::itemDoubleClicked, [&aModel] { aModel.DblClick(); });
   aWidget->setContextMenuPolicy(Qt::CustomContextMenu);
   QObject::connect(aWidget, &QWidget::customContextMenuRequested,

@@ -46,7 +46,7 @@ TEST(Controls, ListViewKeepsRowsAndTellsTheView) {
 
   using K = TChangeKind;
   std::vector<std::pair<K, int>> expected = {{K::ckRowInserted, 0}, {K::ckRowInserted, 1}, {K::ckRowChanged, 1},
-                                             {K::ckSelection, -1},  {K::ckSelection, -1},  {K::ckRowDeleted, 0},
+                                             {K::ckSelection, 0},   {K::ckSelection, 1},   {K::ckRowDeleted, 0},
                                              {K::ckRowsCleared, -1}};
   ASSERT_EQ(view.Changes.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
@@ -59,10 +59,63 @@ TEST(Controls, SingleSelectionListSelectsOneRow) {
   TListView list("lv", {{"№", 40}}, false);
   list.Add("1", {});
   list.Add("2", {});
+  list.Add("3", {});
   list.SetSelected(0, true);
   list.SetSelected(1, true);
   EXPECT_FALSE(list.Selected(0));
   EXPECT_EQ(list.SelCount(), 1);
+  list.ChangeSelection({2, 0, 9}, {});  // the last row that exists wins
+  EXPECT_EQ(list.FirstSelected(), 0);
+  EXPECT_EQ(list.SelCount(), 1);
+}
+
+namespace {
+
+std::vector<int> SelectedRows(const TListView& aList) {
+  std::vector<int> rows;
+  for (int row = 0; row < aList.Count(); ++row)
+    if (aList.Selected(row)) rows.push_back(row);
+  return rows;
+}
+
+}  // namespace
+
+TEST(Controls, ManyRowsChangeSelectionInOneNotification) {
+  TListView list("lv", {{"№", 40}}, true);
+  for (int i = 0; i < 1000; ++i) list.Add(std::to_string(i), {});
+  TViewLog view(list);
+  std::vector<int> all(1000);
+  for (int i = 0; i < 1000; ++i) all[i] = i;
+  list.ChangeSelection(all, {});
+  EXPECT_EQ(list.SelCount(), 1000);
+  list.ChangeSelection({5, -1, 1000}, all);  // deselecting comes first; bad rows are ignored
+  EXPECT_EQ(SelectedRows(list), std::vector<int>{5});
+  list.ChangeSelection({5}, {});  // no change, no notification
+  list.ChangeSelection({7}, {5});
+  list.ChangeSelection({}, {7});
+  ASSERT_EQ(view.Changes.size(), 4u);
+  for (const auto& change : view.Changes) EXPECT_EQ(change.Kind, TChangeKind::ckSelection);
+  // The view hears which row when only one changed.
+  EXPECT_EQ(view.Changes[0].Row, -1);
+  EXPECT_EQ(view.Changes[1].Row, -1);
+  EXPECT_EQ(view.Changes[2].Row, -1);
+  EXPECT_EQ(view.Changes[3].Row, 7);
+}
+
+TEST(Controls, RowsComingAndGoingKeepTheSelectionOfTheOthers) {
+  TListView list("lv", {{"№", 40}}, true);
+  for (int i = 0; i < 5; ++i) list.Add(std::to_string(i), {});
+  list.ChangeSelection({1, 3}, {});
+  list.Delete(2);  // unselected
+  EXPECT_EQ(SelectedRows(list), (std::vector<int>{1, 2}));
+  EXPECT_EQ(list.ItemCaption(2), "3");
+  list.Add("5", {});
+  EXPECT_EQ(SelectedRows(list), (std::vector<int>{1, 2}));
+  list.Delete(1);  // selected
+  EXPECT_EQ(SelectedRows(list), std::vector<int>{1});
+  list.Delete(0);
+  EXPECT_EQ(SelectedRows(list), std::vector<int>{0});
+  EXPECT_EQ(list.ItemCaption(0), "3");
 }
 
 TEST(Controls, UserActionsRunHandlersOnlyOnEnabledControls) {

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include "app/MainForm.h"
@@ -58,6 +59,37 @@ void AnswerNext(std::function<void(TDialog*)> aAnswer) {
 }
 
 void AnswerNextBox(std::function<void(QMessageBox*)> aAnswer) { AnswerNext<QMessageBox>(std::move(aAnswer)); }
+
+// Clicks row aRow of a list as the user does, with aModifiers held.
+void ClickRow(QTreeWidget* aList, int aRow, Qt::KeyboardModifiers aModifiers = {}) {
+  QRect rect = aList->visualItemRect(aList->topLevelItem(aRow));
+  QTest::mouseClick(aList->viewport(), Qt::LeftButton, aModifiers, rect.center());
+}
+
+std::vector<int> SelectedRows(const TListView& aModel) {
+  std::vector<int> rows;
+  for (int row = 0; row < aModel.Count(); ++row)
+    if (aModel.Selected(row)) rows.push_back(row);
+  return rows;
+}
+
+std::vector<int> SelectedRows(QTreeWidget* aList) {
+  std::vector<int> rows;
+  for (int row = 0; row < aList->topLevelItemCount(); ++row)
+    if (aList->topLevelItem(row)->isSelected()) rows.push_back(row);
+  return rows;
+}
+
+// Counts the selection changes a list tells its view, still passing them on.
+struct TSelectionCounter {
+  explicit TSelectionCounter(TListView& aList) {
+    aList.OnViewChange = [this, view = aList.OnViewChange](TControl* aSender, const TControlChange& aChange) {
+      if (aChange.Kind == TChangeKind::ckSelection) ++Count;
+      view(aSender, aChange);
+    };
+  }
+  int Count = 0;
+};
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -262,6 +294,130 @@ TEST_F(MainWindowTest, TerminationSignalClosesTheWindowPastAnOpenDialog) {
   EXPECT_FALSE(Window.isVisible());
   EXPECT_TRUE(Form.Unattended);
   EXPECT_TRUE(Form.Closing);
+}
+
+TEST_F(MainWindowTest, ClicksAndKeysSelectRowsInModelAndWidgetAlike) {
+  Form.FormCreate();
+  Window.show();
+  for (int i = 0; i < 8; ++i) Form.lv2.Add(std::to_string(i + 1), {"第" + std::to_string(i + 1) + "话"});
+  Form.lv4.Add("1", {"a.xml", ""});
+  Form.lv4.Add("2", {"b.xml", ""});
+  Form.lv4.Add("3", {"c.xml", ""});
+  struct TClick {
+    int Row;
+    Qt::KeyboardModifiers Modifiers;
+  };
+  const Qt::KeyboardModifiers none, ctrl = Qt::ControlModifier, shift = Qt::ShiftModifier;
+  struct TCase {
+    const char* List;
+    std::vector<TClick> Clicks;
+    std::vector<int> Expected;
+  } cases[] = {
+      {"lv2", {{1, none}, {4, none}}, {4}},
+      {"lv2", {{4, none}, {2, none}}, {2}},
+      {"lv2", {{1, none}, {4, ctrl}}, {1, 4}},
+      {"lv2", {{1, none}, {3, ctrl}, {1, ctrl}}, {3}},
+      {"lv2", {{2, none}, {5, shift}}, {2, 3, 4, 5}},
+      {"lv2", {{6, none}, {2, shift}, {7, ctrl}}, {2, 3, 4, 5, 6, 7}},
+      {"lv4", {{0, none}, {2, none}}, {2}},
+      {"lv4", {{2, none}, {1, ctrl}}, {1}},
+  };
+  for (const auto& c : cases) {
+    auto* list = Widget<QTreeWidget>(c.List);
+    TListView& model = list->objectName() == "lv2" ? Form.lv2 : Form.lv4;
+    Window.Tabs()->setCurrentIndex(list->objectName() == "lv2" ? 0 : 2);
+    list->clearSelection();
+    for (const auto& click : c.Clicks) ClickRow(list, click.Row, click.Modifiers);
+    EXPECT_EQ(SelectedRows(model), c.Expected) << c.List << " case " << &c - cases;
+    EXPECT_EQ(SelectedRows(list), c.Expected) << c.List << " case " << &c - cases;
+  }
+}
+
+TEST_F(MainWindowTest, RowsComingAndGoingKeepTheSelectionOfTheOthers) {
+  Form.FormCreate();
+  Window.show();
+  auto* parts = Widget<QTreeWidget>("lv2");
+  for (int i = 0; i < 6; ++i) Form.lv2.Add(std::to_string(i + 1), {});
+  ClickRow(parts, 1);
+  ClickRow(parts, 3, Qt::ControlModifier);  // rows 1 and 3, the current row is 3
+
+  Form.lv2.Delete(2);  // an unselected row
+  EXPECT_EQ(SelectedRows(Form.lv2), (std::vector<int>{1, 2}));
+  EXPECT_EQ(SelectedRows(parts), (std::vector<int>{1, 2}));
+  Form.lv2.Delete(2);  // the selected current row
+  EXPECT_EQ(SelectedRows(Form.lv2), (std::vector<int>{1}));
+  EXPECT_EQ(SelectedRows(parts), (std::vector<int>{1}));
+  Form.lv2.Add("7", {});
+  EXPECT_EQ(SelectedRows(Form.lv2), (std::vector<int>{1}));
+  EXPECT_EQ(SelectedRows(parts), (std::vector<int>{1}));
+  ClickRow(parts, 4, Qt::ShiftModifier);
+  EXPECT_EQ(SelectedRows(Form.lv2), (std::vector<int>{1, 2, 3, 4}));
+  Form.lv2.Delete(0);
+  EXPECT_EQ(SelectedRows(Form.lv2), (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(SelectedRows(parts), (std::vector<int>{0, 1, 2, 3}));
+
+  // The program's own changes show on the widget.
+  Form.lv2.SetSelected(1, false);
+  EXPECT_EQ(SelectedRows(parts), (std::vector<int>{0, 2, 3}));
+  Form.lv2.ChangeSelection({1}, {0, 3});
+  EXPECT_EQ(SelectedRows(parts), (std::vector<int>{1, 2}));
+
+  // The single-selection list keeps its one row too.
+  auto* tasks = Widget<QTreeWidget>("lv4");
+  Window.Tabs()->setCurrentIndex(2);
+  for (int i = 0; i < 3; ++i) Form.lv4.Add(std::to_string(i + 1), {});
+  ClickRow(tasks, 2);
+  Form.lv4.Delete(0);
+  EXPECT_EQ(SelectedRows(Form.lv4), (std::vector<int>{1}));
+  EXPECT_EQ(SelectedRows(tasks), (std::vector<int>{1}));
+  Form.lv4.Delete(1);  // the selected current row: nothing else gets selected
+  EXPECT_EQ(SelectedRows(Form.lv4), std::vector<int>{});
+  EXPECT_EQ(SelectedRows(tasks), std::vector<int>{});
+}
+
+TEST_F(MainWindowTest, SelectingAThousandRowsIsOneChange) {
+  Form.FormCreate();
+  Window.show();
+  auto* parts = Widget<QTreeWidget>("lv2");
+  for (int i = 0; i < 1000; ++i) Form.lv2.Add(std::to_string(i + 1), {"第" + std::to_string(i + 1) + "话"});
+  ClickRow(parts, 0);
+  TSelectionCounter changes(Form.lv2);
+  auto started = std::chrono::steady_clock::now();
+  QTest::keyClick(parts, Qt::Key_A, Qt::ControlModifier);
+  // Loose bound: one pass over the rows takes milliseconds, one pass per row minutes.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_EQ(Form.lv2.SelCount(), 1000);
+  EXPECT_EQ(changes.Count, 1);
+  ClickRow(parts, 5);
+  EXPECT_EQ(SelectedRows(Form.lv2), std::vector<int>{5});
+  EXPECT_EQ(changes.Count, 2);
+
+  // And the program selecting them all shows at once.
+  std::vector<int> all(1000);
+  for (int i = 0; i < 1000; ++i) all[i] = i;
+  started = std::chrono::steady_clock::now();
+  Form.lv2.ChangeSelection(all, {});
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_EQ(parts->selectedItems().size(), 1000);
+}
+
+TEST_F(MainWindowTest, ARowChangeRedrawsThatRowOnly) {
+  Form.FormCreate();
+  Window.show();
+  for (int i = 0; i < 5; ++i) Form.lv1.Add("〓", {"seg" + std::to_string(i), "", "", ""});
+  QAbstractItemModel* rows = Widget<QTreeWidget>("lv1")->model();
+  std::set<int> changedRows;
+  int rebuilt = 0;
+  QObject::connect(rows, &QAbstractItemModel::dataChanged, [&](const QModelIndex& aFirst, const QModelIndex& aLast) {
+    for (int row = aFirst.row(); row <= aLast.row(); ++row) changedRows.insert(row);
+  });
+  QObject::connect(rows, &QAbstractItemModel::modelReset, [&] { ++rebuilt; });
+  QObject::connect(rows, &QAbstractItemModel::layoutChanged, [&] { ++rebuilt; });
+  QObject::connect(rows, &QAbstractItemModel::rowsRemoved, [&] { ++rebuilt; });
+  Form.lv1.SetSubItem(3, 2, "42%");
+  Form.lv1.SetItemCaption(3, "►");
+  EXPECT_EQ(changedRows, std::set<int>{3});
+  EXPECT_EQ(rebuilt, 0);
 }
 
 TEST_F(MainWindowTest, StartUpFailureIsShownInAMessageBox) {
