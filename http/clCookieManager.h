@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/clDateTime.h"
+#include "common/clLink.h"
 #include "common/clStringsUtils.h"
 
 enum TclCookieFormat { cfNetscape, cfRFC2109, cfRFC2965 };
@@ -104,7 +105,7 @@ private:
   std::vector<std::unique_ptr<TclCookieItem>> FItems;
 };
 
-class TclCookieManager {
+class TclCookieManager : public TclLinkTarget {
 public:
   using TclCookieEvent = std::function<void(TclCookieManager* aSender, TclCookieItem* aCookie, bool& aAllow)>;
   using TclUpdateCookieEvent = std::function<void(TclCookieManager* aSender, TclCookieItem* aOldCookie,

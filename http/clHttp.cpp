@@ -124,26 +124,23 @@ void TclHttp::SetCharSet(const std::string& aValue) {
 }
 
 void TclHttp::SetCookieManager(TclCookieManager* aValue) {
-  if (FCookieManager == aValue) return;
-  FCookieManager = aValue;
+  if (!FCookieManager.Set(aValue)) return;
   if (aValue) FOwnCookieManager.reset();
   DoChanged();
 }
 
 TclCookieManager& TclHttp::Cookies() {
-  if (FCookieManager) return *FCookieManager;
+  if (TclCookieManager* given = FCookieManager.Get()) return *given;
   if (!FOwnCookieManager) FOwnCookieManager = std::make_unique<TclCookieManager>();
   return *FOwnCookieManager;
 }
 
 void TclHttp::SetRequest(TclHttpRequest* aValue) {
-  if (FRequest == aValue) return;
-  FRequest = aValue;
-  DoChanged();
+  if (FRequest.Set(aValue)) DoChanged();
 }
 
 TclHttpRequest* TclHttp::UseRequest(TclHttpRequest* aRequest) {
-  if (!aRequest) aRequest = FRequest;
+  if (!aRequest) aRequest = FRequest.Get();
   if (!aRequest) {
     if (!FOwnRequest) FOwnRequest = std::make_unique<TclHttpRequest>();
     FOwnRequest->Clear();

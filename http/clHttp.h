@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "common/clLink.h"
 #include "common/clStreams.h"
 #include "common/clStringsUtils.h"
 #include "http/clCookieManager.h"
@@ -63,8 +64,8 @@ public:
   void SendRequest(const std::string& aMethod, const std::string& aUrl, TclHttpRequest* aRequest,
                    TStrings* aResponseHeader, TStream* aResponseBody);
 
-  // An external request object (not owned; unlink it before it is destroyed).
-  TclHttpRequest* Request() const { return FRequest; }
+  // An external request object, not owned; unlinked when it is destroyed.
+  TclHttpRequest* Request() const { return FRequest.Get(); }
   void SetRequest(TclHttpRequest* aValue);
 
   // Settings.
@@ -94,9 +95,9 @@ public:
   void SetMaxRedirects(int32_t aValue) { SetSetting(FMaxRedirects, aValue); }
   int32_t MaxAuthRetries() const { return FMaxAuthRetries; }
   void SetMaxAuthRetries(int32_t aValue) { SetSetting(FMaxAuthRetries, aValue); }
-  // An external cookie store (not owned; unlink it before it is destroyed). Without one, the
-  // client keeps its own, created on first need and freed when an external one is assigned.
-  TclCookieManager* CookieManager() const { return FCookieManager; }
+  // An external cookie store, not owned; unlinked when it is destroyed. Without one, the client
+  // keeps its own, created on first need and freed when an external one is assigned.
+  TclCookieManager* CookieManager() const { return FCookieManager.Get(); }
   void SetCookieManager(TclCookieManager* aValue);
   bool AllowCookies() const { return FAllowCookies; }
   void SetAllowCookies(bool aValue) { SetSetting(FAllowCookies, aValue); }
@@ -211,11 +212,11 @@ private:
   TclHttpProxySettings FProxySettings;
   int32_t FMaxRedirects = 15;
   int32_t FMaxAuthRetries = 5;
-  TclCookieManager* FCookieManager = nullptr;
+  TclLink<TclCookieManager> FCookieManager;
   std::unique_ptr<TclCookieManager> FOwnCookieManager;
   bool FAllowCookies = true;
   bool FAllowCompression = true;
-  TclHttpRequest* FRequest = nullptr;
+  TclLink<TclHttpRequest> FRequest;
   TclHttpResponseHeader FResponseHeader;
   TclHttpVersion FResponseVersion = hvHttp1_1;
   bool FProgressHandled = false;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/clLink.h"
 #include "common/clStreams.h"
 #include "common/clStringsUtils.h"
 #include "http/clHttpHeader.h"
@@ -162,7 +163,7 @@ private:
   std::vector<std::unique_ptr<TclHttpRequestItem>> FItems;
 };
 
-class TclHttpRequest {
+class TclHttpRequest : public TclLinkTarget {
 public:
   TclHttpRequest();
   ~TclHttpRequest();

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <thread>
 
 #include "common/clMessagePump.h"
@@ -156,6 +157,34 @@ TEST(Http, CookiesCanBeSwitchedOffOrKeptInAnExternalStore) {
   http.SendRequest("GET", server.Url("/"), {}, nullptr, nullptr, nullptr);
   EXPECT_EQ(HeaderValue(server.Requests()[3].Head(), "Cookie"), "a=1");
   http.SetCookieManager(nullptr);
+}
+
+TEST(Http, FallsBackToItsOwnRequestAndCookieStoreWhenTheGivenOnesAreDestroyed) {
+  HttpFixture server;
+  server.Route("/", {fx::Send(HttpResponse(200, "OK", {"Set-Cookie: a=1"}))});
+  TestHttp http;
+  auto request = std::make_unique<TclHttpRequest>();
+  request->Header().SetReferer("https://given.example/");
+  auto store = std::make_unique<TclCookieManager>();
+  http.SetRequest(request.get());
+  http.SetCookieManager(store.get());
+  TMemoryStream body;
+  http.Get(server.Url("/"), &body);
+  EXPECT_EQ(store->Cookies().Count(), 1);
+
+  request.reset();
+  store.reset();
+  EXPECT_EQ(http.Request(), nullptr);
+  EXPECT_EQ(http.CookieManager(), nullptr);
+  http.Get(server.Url("/"), &body);
+  http.Get(server.Url("/"), &body);
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(HeaderValue(requests[0].Head(), "Referer"), "https://given.example/");
+  // The destroyed store's cookie is gone with it; the client's own store keeps the next one.
+  EXPECT_EQ(HeaderValue(requests[1].Head(), "Referer"), "<none>");
+  EXPECT_EQ(HeaderValue(requests[1].Head(), "Cookie"), "<none>");
+  EXPECT_EQ(HeaderValue(requests[2].Head(), "Cookie"), "a=1");
 }
 
 TEST(Http, KeepsTheCallersOwnFieldsAndAddsTheOptionalOnes) {
