@@ -283,13 +283,12 @@ void BindListView(TListView& aModel, QTreeWidget* aWidget, QLabel* aCaptionLabel
   // the widget's own selection moves as rows come and go, and the model's already has.
   auto syncing = std::make_shared<bool>(false);
   Attach(aModel, aWidget, [&aModel, aWidget, aCaptionLabel, syncing](const TControlChange& aChange) {
-    if (aChange.Kind == TChangeKind::ckProperties) {
-      ShowCommon(aModel, aWidget, aCaptionLabel);
-      return;
-    }
-    if (*syncing) return;
+    if (aChange.Kind == TChangeKind::ckSelection && *syncing) return;
     QScopedValueRollback guard(*syncing, true);
     switch (aChange.Kind) {
+      case TChangeKind::ckProperties:
+        ShowCommon(aModel, aWidget, aCaptionLabel);
+        break;
       case TChangeKind::ckRowInserted:
         aWidget->insertTopLevelItem(aChange.Row, new QTreeWidgetItem(RowTexts(aModel, aChange.Row)));
         // A row inserted inside a selected range would join it.
@@ -308,8 +307,6 @@ void BindListView(TListView& aModel, QTreeWidget* aWidget, QLabel* aCaptionLabel
         break;
       case TChangeKind::ckSelection:
         ShowSelection(aModel, aWidget, aChange.Row);
-        break;
-      case TChangeKind::ckProperties:
         break;
     }
   });
