@@ -1,11 +1,14 @@
 #pragma once
-// File operations of the application's handlers. None of them replaces an existing file.
+// File operations of the application's handlers. Files are written under a temporary name beside
+// them and renamed into place, so a file appears complete or not at all.
 #include <string>
 
 bool FileExists(const std::string& aPath);
 // Moves aFrom to aTo unless aTo exists already.
 bool RenameFileNoReplace(const std::string& aFrom, const std::string& aTo);
-// Creates aPath holding aData (aExecutable: with the execute bits) unless it exists already. The
-// file appears complete or not at all, so an interrupted write never leaves a damaged file behind
-// that later runs would keep.
+// Creates aPath holding aData (aExecutable: with the execute bits) unless it exists already, so an
+// interrupted write never leaves a damaged file behind that later runs would keep.
 bool WriteNewFile(const std::string& aPath, const std::string& aData, bool aExecutable);
+// Writes aPath holding aData; a file of that name is replaced in one step (it stays as it was when
+// the write fails). The temporary name is aPath followed by seven characters.
+bool ReplaceFile(const std::string& aPath, const std::string& aData);

@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "app/AppFiles.h"
+#include "app/GatFlv.h"
 
 namespace {
 
@@ -38,9 +39,13 @@ TForm1::TForm1(TAppPlatform& aPlatform, TSiteSettings aSite)
   chk3.SetChecked(true);
   chk3.OnClick = [this](TCheckBox* aSender) { chk3Click(aSender); };
   lv1.SetPopupMenu(&pm2);
+  lv3.OnInsert = [this](TListView* aSender, int aIndex) { lv3Insert(aSender, aIndex); };
+  tmr2.OnTimer = [this](TTimer* aSender) { tmr2Timer(aSender); };
 
   chk2.SetChecked(true);
   lv5.SetPopupMenu(&pm3);
+  // A finished comment file also looks at the merge queue.
+  lv5.OnInsert = [this](TListView* aSender, int aIndex) { lv3Insert(aSender, aIndex); };
 
   pnl6.SetVisible(false);
   img1.SetHint("点击二维码关闭捐助窗口");
@@ -54,6 +59,14 @@ TForm1::TForm1(TAppPlatform& aPlatform, TSiteSettings aSite)
   clhtprqst1.Header().SetReferer(FSite.MainAddress);
   clhtp1.SetRequest(&clhtprqst1);
   clhtp1.SetUserAgent("Mozilla/5.0 (iPhone; CPU iPhone OS 9_1 like Mac OS X)");
+}
+
+TForm1::~TForm1() {
+  if (MergeThread) {
+    Closing = true;
+    KillBinderProcesses();
+    delete MergeThread;
+  }
 }
 
 void TForm1::SetSaveFolder(const std::string& aValue) {

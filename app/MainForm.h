@@ -4,15 +4,20 @@
 // handlers of each workflow live in units of their own; this one holds start-up.
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/AppPlatform.h"
 #include "app/Controls.h"
 #include "app/SiteSettings.h"
 #include "http/clHttp.h"
 #include "http/clHttpRequest.h"
+#include "platform/clChildProcess.h"
+
+class GatFlv;
 
 class TForm1 : public TControl {
 public:
@@ -23,6 +28,8 @@ public:
   static constexpr int Height = 560;
 
   explicit TForm1(TAppPlatform& aPlatform, TSiteSettings aSite = {});
+  // A merge still running is ended first, without deleting anything; binders still running go.
+  ~TForm1() override;
 
   TAppPlatform& Platform() { return FPlatform; }
   const TSiteSettings& Site() const { return FSite; }
@@ -62,6 +69,18 @@ public:
   // desktop session ends): the close request then goes ahead without asking.
   bool Unattended = false;
 
+  // Merge queue: a part in lv3 starts merging about a second after the last change of the queue.
+  void lv3Insert(TListView* Sender, int aIndex);
+  void tmr2Timer(TTimer* Sender);
+  void MergeFinished(GatFlv* Sender);
+  // The binder in the program's folder.
+  std::string BinderPath();
+  // Binder processes this program started (a second copy of the program keeps its own); these
+  // three may be called on any thread.
+  std::shared_ptr<TclChildProcess> StartBinder(const std::string& aBinder, const std::vector<std::string>& aArgs);
+  bool IsBinderRunning();
+  void KillBinderProcesses();
+
   // Always ends with the path separator; edt2 shows it.
   const std::string& SaveFolder() const { return FSaveFolder; }
   void SetSaveFolder(const std::string& aValue);
@@ -71,6 +90,7 @@ public:
   int RunningCount = 0;
   int64_t BytesThisSecond = 0;
   std::atomic<bool> Closing{false};
+  GatFlv* MergeThread = nullptr;  // the merge that runs now; it frees itself after MergeFinished
   bool XmlStoppedByLimit = false;
   std::string QualityCode;  // "80", "64", "32" or "16": the quality the last listing asks for
 
@@ -146,4 +166,5 @@ private:
   TAppPlatform& FPlatform;
   const TSiteSettings FSite;
   std::string FSaveFolder;
+  TclChildProcessList FBinders;
 };

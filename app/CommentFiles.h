@@ -1,0 +1,16 @@
+#pragma once
+// The comment list as the site sends it (raw deflate) turned into the XML file that is stored.
+#include <string>
+
+// Largest comment list kept: a reply that inflates beyond it is refused, not held in memory.
+inline constexpr size_t kMaxCommentBytes = 64u << 20;
+
+// Inflates zlib-format data (15-bit window) in steps of 4096 bytes. The end of the input ends
+// the inflation normally, so a stream without its Adler-32 trailer is whole; an error of the data
+// (a wrong trailer included) or an output beyond kMaxCommentBytes is a failure.
+bool InflateComment(const std::string& aCompressed, std::string& aOutput);
+
+// The XML text of a comment reply: raw deflate (inflated behind the zlib header 0x78 0x9C), data
+// that already carries a zlib header, or XML text as it is. False when the reply gives no text
+// that begins as XML does.
+bool DecodeCommentReply(const std::string& aReply, std::string& aXml);
