@@ -25,7 +25,7 @@ namespace {
 
 // aData in a new file beside aPath with the permissions aMode; its name, or empty after a failure.
 std::string WriteTemporary(const std::string& aPath, const std::string& aData, mode_t aMode) {
-  std::string temporary = aPath + ".XXXXXX";
+  std::string temporary = aPath + kTemporarySuffix;
   int fd = mkstemp(temporary.data());
   if (fd < 0) return std::string();
   bool written = fchmod(fd, aMode) == 0;

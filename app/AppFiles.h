@@ -3,6 +3,9 @@
 // them and renamed into place, so a file appears complete or not at all.
 #include <string>
 
+// What the temporary name of a file being written adds to its name.
+inline constexpr const char kTemporarySuffix[] = ".XXXXXX";
+
 bool FileExists(const std::string& aPath);
 // Moves aFrom to aTo unless aTo exists already.
 bool RenameFileNoReplace(const std::string& aFrom, const std::string& aTo);
@@ -10,5 +13,5 @@ bool RenameFileNoReplace(const std::string& aFrom, const std::string& aTo);
 // interrupted write never leaves a damaged file behind that later runs would keep.
 bool WriteNewFile(const std::string& aPath, const std::string& aData, bool aExecutable);
 // Writes aPath holding aData; a file of that name is replaced in one step (it stays as it was when
-// the write fails). The temporary name is aPath followed by seven characters.
+// the write fails).
 bool ReplaceFile(const std::string& aPath, const std::string& aData);

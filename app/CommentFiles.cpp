@@ -4,6 +4,10 @@
 
 #include <string_view>
 
+#include "app/AppFiles.h"
+#include "app/DownloadNames.h"
+#include "app/TextRoutines.h"
+
 namespace {
 
 constexpr size_t kStep = 4096;
@@ -33,6 +37,13 @@ bool InflatedXml(const std::string& aCompressed, std::string& aXml) {
 }
 
 }  // namespace
+
+std::string CommentFileName(const std::string& aRowName, const std::string& aNumber) {
+  const std::string prefix = aNumber.empty() ? std::string() : aNumber + " ";
+  const std::string extension = ".xml";
+  const size_t tail = prefix.size() + extension.size() + std::string_view(kTemporarySuffix).size();
+  return prefix + FitFileName(CleanFileName(aRowName), tail) + extension;
+}
 
 bool InflateComment(const std::string& aCompressed, std::string& aOutput) {
   aOutput.clear();

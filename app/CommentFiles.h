@@ -2,6 +2,11 @@
 // The comment list as the site sends it (raw deflate) turned into the XML file that is stored.
 #include <string>
 
+// The comment file of a listing row: the row's name cleaned for a file name with ".xml", after
+// aNumber and a space unless aNumber is empty; the name is cut so that it and its temporary name
+// fit in one folder entry.
+std::string CommentFileName(const std::string& aRowName, const std::string& aNumber);
+
 // Largest comment list kept: a reply that inflates beyond it is refused, not held in memory.
 inline constexpr size_t kMaxCommentBytes = 64u << 20;
 

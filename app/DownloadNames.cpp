@@ -32,6 +32,10 @@ std::string CutUtf8(const std::string& aText, size_t aBytes) {
 
 }  // namespace
 
+std::string FitFileName(const std::string& aBase, size_t aTailBytes) {
+  return CutUtf8(aBase, aTailBytes < kMaxFileNameBytes ? kMaxFileNameBytes - aTailBytes : 0);
+}
+
 std::string AddressExtension(const std::string& aAddress) {
   std::string path = aAddress.substr(0, aAddress.find('?'));
   size_t dot = path.rfind('.');
@@ -55,7 +59,7 @@ TPartNames NameSegments(const std::string& aBase, const std::vector<std::string>
     part.Segments.push_back({std::string(), std::move(extension)});
   }
   size_t tail = longestTail + kRenameRoom + std::string(kWorkingExtension).size();
-  part.Base = CutUtf8(aBase, tail < kMaxFileNameBytes ? kMaxFileNameBytes - tail : 0);
+  part.Base = FitFileName(aBase, tail);
   for (size_t i = 0; i < count; ++i) part.Segments[i].Name = part.Base + suffixes[i];
   return part;
 }

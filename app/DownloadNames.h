@@ -10,6 +10,9 @@ inline constexpr size_t kMaxFileNameBytes = 255;
 // The extension of the files being downloaded.
 inline constexpr const char* kWorkingExtension = ".vtq";
 
+// aBase cut at a character boundary so that it and a tail of aTailBytes fit in one folder entry.
+std::string FitFileName(const std::string& aBase, size_t aTailBytes);
+
 // The extension of a segment address: from the last "." of the address without its query, when no
 // "/", "\" or ":" follows that dot; otherwise empty. (A dot in an earlier path segment or in the
 // host name gives no extension: it would make folders of the file name.)

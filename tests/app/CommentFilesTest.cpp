@@ -20,6 +20,26 @@ std::string Zlib(const std::string& aData) { return zlibref::Compress(aData, 9, 
 
 }  // namespace
 
+TEST(CommentFileName, CleanedNumberedAndFitForAFolderEntry) {
+  EXPECT_EQ(CommentFileName("第1话: a/b?", ""), "第1话 ab.xml");
+  EXPECT_EQ(CommentFileName("第1话: a/b?", "03"), "03 第1话 ab.xml");
+  EXPECT_EQ(CommentFileName("07", "07"), "07 07.xml");
+
+  std::string title;
+  for (int i = 0; i < 100; ++i) title += "弹幕";  // 600 bytes
+  const std::string name = CommentFileName(title, "120");
+  EXPECT_LE(name.size() + std::string(kTemporarySuffix).size(), 255u);
+  EXPECT_GT(name.size(), 240u);
+  ASSERT_EQ(name.substr(0, 4), "120 ");
+  ASSERT_EQ(name.substr(name.size() - 4), ".xml");
+  const std::string stem = name.substr(4, name.size() - 8);
+  EXPECT_EQ(stem, title.substr(0, stem.size()));
+  EXPECT_EQ(stem.size() % 3, 0u) << "cut between characters";
+  zvtest::TempDir dir;
+  EXPECT_TRUE(ReplaceFile(dir.File(name), "<i></i>"));
+  EXPECT_EQ(zvtest::ReadFile(dir.File(name)), "<i></i>");
+}
+
 TEST(InflateComment, ZlibFormWithOrWithoutItsTrailer) {
   struct {
     const char* Name;
