@@ -4,4 +4,7 @@
 void TForm1::FormCloseQuery(TControl* Sender, bool& CanClose) {
   // From here on no merge starts and a running one ends at its next look.
   Closing = true;
+  KillBinderProcesses();
+  // The merge's end handler arrives through the UI events; the segments stay as they are.
+  while (MergeThread) FPlatform.WaitForEvents(50);
 }

@@ -223,11 +223,11 @@ TEST_F(MergeQueue, ClosingWhileMergingStopsTheBinderAndKeepsTheSegments) {
   BlockAtMergedFile("closing");
   KeepCopies("closing");
   ASSERT_TRUE(WaitUntil([&] { return BinderChildren().size() == 1; }));
-  // The close request's steps for the merge.
-  Form.Closing = true;
-  Form.KillBinderProcesses();
+  bool canClose = true;
+  Form.FormCloseQuery(&Form, canClose);
+  EXPECT_TRUE(canClose);
+  EXPECT_EQ(Form.MergeThread, nullptr);
   EXPECT_TRUE(BinderChildren().empty()) << "terminated and reaped";
-  ASSERT_TRUE(WaitUntil([&] { return Form.MergeThread == nullptr; }, 5000));
   EXPECT_EQ(Form.lv3.Count(), 1);
   EXPECT_EQ(Form.lv3.SubItem(0, 2), kMerging);
   EXPECT_FALSE(Form.tmr2.Enabled());
