@@ -120,3 +120,11 @@ void TFileStream::SetSize(int64_t aSize) {
   if (::ftruncate(FHandle, aSize) != 0)
     throw EStreamError("Cannot resize file \"" + FFileName + "\". " + std::strerror(errno));
 }
+
+void TFileStream::Reserve(int64_t aSize) {
+  if (aSize <= 0) return;
+  const int error = ::posix_fallocate(FHandle, 0, aSize);
+  if (error != 0)
+    throw EStreamError("Cannot reserve " + std::to_string(aSize) + " bytes for file \"" + FFileName + "\". " +
+                       std::strerror(error));
+}

@@ -76,6 +76,9 @@ public:
   int64_t Write(const void* aBuffer, int64_t aCount) override;
   int64_t Seek(int64_t aOffset, TSeekOrigin aOrigin) override;
   void SetSize(int64_t aSize) override;
+  // Makes the file at least aSize bytes long with all of its space allocated on disk, so that no
+  // write inside it can run out of room later; a disk without the room raises EStreamError.
+  void Reserve(int64_t aSize);
   const std::string& FileName() const { return FFileName; }
 
 private:
