@@ -14,6 +14,16 @@ TDateTime TclDateTime::FromUnixTime(double aSeconds) {
   return (aSeconds + double(local.tm_gmtoff)) / SecondsPerDay + UnixEpochDays;
 }
 
+double TclDateTime::ToUnixTime(TDateTime aDateTime) {
+  const double local = (aDateTime - UnixEpochDays) * SecondsPerDay;
+  const double whole = std::floor(local);
+  const time_t wallClock = time_t(whole);
+  tm fields{};
+  gmtime_r(&wallClock, &fields);
+  fields.tm_isdst = -1;
+  return double(mktime(&fields)) + (local - whole);
+}
+
 TDateTime TclDateTime::Now() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);

@@ -16,5 +16,7 @@ public:
   static TDateTime Now();
   // Seconds since 1970-01-01 UTC, as local date-time.
   static TDateTime FromUnixTime(double aSeconds);
+  // The other way: seconds since 1970-01-01 UTC of a local date-time.
+  static double ToUnixTime(TDateTime aDateTime);
   static TclLocalTime NowLocal();
 };

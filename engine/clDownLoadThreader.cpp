@@ -43,7 +43,9 @@ void TclDownLoadThreader::HttpTransfer(TclSession& aSession) {
   const bool statusKnown = SendRequest(aSession, hRequest);
   if (Terminated()) return;
   if (DoNotGetResourceInfo()) {
-    if (statusKnown) EvaluateReplyHeaders(hRequest, ResponseHeader(), ResourceInfoHolder());
+    // Without the request handle: asking it whether the body can be positioned would move its read
+    // position past the body this request is about to read.
+    if (statusKnown) EvaluateReplyHeaders(nullptr, ResponseHeader(), ResourceInfoHolder());
     if (OnGetResourceInfo) Synchronize([&] { OnGetResourceInfo(this, ResourceInfo()); });
   }
   const TclResourceInfo* info = ResourceInfo();
