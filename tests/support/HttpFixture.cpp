@@ -42,6 +42,17 @@ FixtureStep Close() { return Step({{"op", "close"}}); }
 FixtureStep Reset() { return Step({{"op", "reset"}}); }
 FixtureStep ReadBody() { return Step({{"op", "read_body"}}); }
 FixtureStep StartTls() { return Step({{"op", "starttls"}}); }
+FixtureStep Serve(const std::string& aFile, const ServeOptions& aOptions) {
+  return Step({{"op", "serve"},
+               {"file", aFile},
+               {"range", aOptions.IgnoreRange ? "ignore" : "honour"},
+               {"accept_ranges", aOptions.AcceptRanges},
+               {"shift", aOptions.Shift},
+               {"short", aOptions.Short},
+               {"drop_after", aOptions.DropAfter},
+               {"split", aOptions.Split},
+               {"delay", aOptions.DelayMs / 1000.0}});
+}
 }  // namespace fx
 
 static size_t HeadLength(const std::string& aRaw) {
@@ -54,6 +65,23 @@ static size_t HeadLength(const std::string& aRaw) {
 std::string RecordedRequest::Head() const { return Raw.substr(0, HeadLength(Raw)); }
 std::string RecordedRequest::Body() const { return Raw.substr(HeadLength(Raw)); }
 std::string RecordedRequest::RequestLine() const { return Raw.substr(0, Raw.find("\r\n")); }
+
+std::string RecordedRequest::Field(const std::string& aName) const {
+  std::istringstream lines(Head());
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos || colon != aName.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < colon && same; ++i)
+      same = std::tolower(static_cast<unsigned char>(line[i])) == std::tolower(static_cast<unsigned char>(aName[i]));
+    if (!same) continue;
+    size_t start = line.find_first_not_of(' ', colon + 1);
+    size_t end = line.find_last_not_of("\r ");
+    return start == std::string::npos || end < start ? std::string() : line.substr(start, end - start + 1);
+  }
+  return {};
+}
 
 HttpFixture::HttpFixture(const TestCert* aTlsCert) {
   std::vector<std::string> args{"--state", FState.Path()};
@@ -85,8 +113,10 @@ void HttpFixture::Script(const std::vector<FixtureStep>& aSteps) {
   Queue("{\"actions\":" + StepsJson(aSteps) + "}");
 }
 
-void HttpFixture::Route(const std::string& aPath, const std::vector<FixtureStep>& aSteps, int aTimes) {
-  Queue("{\"path\":" + nlohmann::json(aPath).dump() + ",\"times\":" + std::to_string(aTimes) +
+void HttpFixture::Route(const std::string& aPath, const std::vector<FixtureStep>& aSteps, int aTimes,
+                        RangeFilter aFilter) {
+  const std::string filter = aFilter == rfAny ? "" : aFilter == rfRanged ? ",\"ranged\":true" : ",\"ranged\":false";
+  Queue("{\"path\":" + nlohmann::json(aPath).dump() + ",\"times\":" + std::to_string(aTimes) + filter +
         ",\"actions\":" + StepsJson(aSteps) + "}");
 }
 
@@ -98,7 +128,8 @@ std::vector<RecordedRequest> HttpFixture::Requests() const {
     std::string base = FState.File(name);
     if (!std::filesystem::exists(base + ".bin")) break;
     auto meta = nlohmann::json::parse(ReadFile(base + ".json"));
-    result.push_back({meta["connection"].get<int>(), meta["tls"].get<bool>(), ReadFile(base + ".bin")});
+    result.push_back({meta["connection"].get<int>(), meta["tls"].get<bool>(), meta.value("time", 0.0),
+                      ReadFile(base + ".bin")});
   }
   return result;
 }

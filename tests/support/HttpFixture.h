@@ -28,15 +28,34 @@ FixtureStep Reset();
 FixtureStep ReadBody();
 // Starts TLS as the server on the connection (inside a CONNECT tunnel).
 FixtureStep StartTls();
+
+// How Serve answers a request for a file.
+struct ServeOptions {
+  bool IgnoreRange = false;   // 200 with the whole body, also to ranged requests
+  bool AcceptRanges = true;   // send Accept-Ranges: bytes
+  int64_t Shift = 0;          // a sent range starts this many bytes from the requested start
+  int64_t Short = 0;          // a sent range ends this many bytes before the requested end
+  int64_t DropAfter = -1;     // close the connection after this many body bytes
+  int Split = 0;              // send in pieces of this size,
+  int DelayMs = 0;            // this far apart
+};
+// The file's bytes as 206 (Range) or 200, with length, date, type and Accept-Ranges.
+FixtureStep Serve(const std::string& aFile, const ServeOptions& aOptions = {});
 }  // namespace fx
+
+// Which requests a route answers.
+enum RangeFilter { rfAny, rfRanged, rfUnranged };
 
 struct RecordedRequest {
   int Connection = 0;  // 1 for the first connection accepted, and so on
   bool Tls = false;
+  double Time = 0;     // arrival, seconds since the epoch
   std::string Raw;     // the request as received, head and body
   std::string Head() const;  // up to and including the empty line
   std::string Body() const;
   std::string RequestLine() const;
+  // The value of a header field (name without regard to case), or empty.
+  std::string Field(const std::string& aName) const;
 };
 
 class HttpFixture {
@@ -55,8 +74,9 @@ public:
   void Script(const std::vector<FixtureStep>& aSteps);
   void Reply(const std::string& aRawResponse) { Script({fx::Send(aRawResponse)}); }
   // Answers every request whose path (query left out) equals aPath, aTimes times (-1: always),
-  // before the ordered exchanges.
-  void Route(const std::string& aPath, const std::vector<FixtureStep>& aSteps, int aTimes = -1);
+  // before the ordered exchanges; aFilter limits it to requests with or without a Range header.
+  void Route(const std::string& aPath, const std::vector<FixtureStep>& aSteps, int aTimes = -1,
+             RangeFilter aFilter = rfAny);
 
   std::vector<RecordedRequest> Requests() const;
 
