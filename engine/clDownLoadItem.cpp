@@ -218,10 +218,12 @@ void TclDownLoadItem::Commit() {
 }
 
 void TclDownLoadItem::SetFileTimes(const std::string& aFileName) const {
-  const double seconds = TclDateTime::ToUnixTime(ResourceInfo()->Date());
+  // Days as a double carry about a microsecond of noise: whole milliseconds are what was meant.
+  const long long milliseconds = std::llround(TclDateTime::ToUnixTime(ResourceInfo()->Date()) * 1000);
   timespec time{};
-  time.tv_sec = time_t(std::floor(seconds));
-  time.tv_nsec = long((seconds - std::floor(seconds)) * 1e9);
+  const long long whole = milliseconds >= 0 ? milliseconds / 1000 : -((-milliseconds + 999) / 1000);
+  time.tv_sec = time_t(whole);
+  time.tv_nsec = long(milliseconds - whole * 1000) * 1000000;
   const timespec times[2] = {time, time};
   if (::utimensat(AT_FDCWD, aFileName.c_str(), times, 0) != 0)
     throw EStreamError("Cannot set the times of file \"" + aFileName + "\". " + std::strerror(errno));
