@@ -1,7 +1,9 @@
 #pragma once
 // The curl command as the peer a download benchmark is measured against in the same run, the
-// timing it shares with the client under test (wall time and CPU time of the client alone), and
-// the run itself: nginx on loopback serving one large file to both, round after round.
+// timing it shares with the client under test (wall time and CPU time of the client alone, or of
+// any program run as a child), and the run itself: nginx on loopback serving one large file to
+// both, round after round.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "tests/support/WebServers.h"
 
@@ -22,8 +25,11 @@ namespace zvbench {
 struct TMeasure {
   double Wall = 1e9;
   double Cpu = 1e9;
-  // The best of two rounds, each figure on its own.
-  TMeasure Best(const TMeasure& aOther) const { return {std::min(Wall, aOther.Wall), std::min(Cpu, aOther.Cpu)}; }
+  long PeakKb = 0;  // peak resident memory, for a program run as a child
+  // The best of two rounds, each figure on its own (the larger peak).
+  TMeasure Best(const TMeasure& aOther) const {
+    return {std::min(Wall, aOther.Wall), std::min(Cpu, aOther.Cpu), std::max(PeakKb, aOther.PeakKb)};
+  }
 };
 
 inline double Seconds(const timeval& aTime) { return double(aTime.tv_sec) + double(aTime.tv_usec) / 1e6; }
@@ -43,27 +49,39 @@ TMeasure Measure(TRun aRun) {
   aRun();
   double wall = Now() - start;
   getrusage(RUSAGE_SELF, &after);
-  return {wall, CpuSeconds(after) - CpuSeconds(before)};
+  return {wall, CpuSeconds(after) - CpuSeconds(before), 0};
 }
 
-// curl fetching aUrl into /dev/null; exits the benchmark when curl fails.
-inline TMeasure Curl(const std::string& aUrl) {
-  const char* argv[] = {"curl", "-s", "-f", "-o", "/dev/null", aUrl.c_str(), nullptr};
+// Runs aArgs (found on PATH) to its end with its output streams on /dev/null: its wall time, CPU
+// time and peak memory. A program that fails ends the benchmark.
+inline TMeasure RunProgram(const std::vector<std::string>& aArgs) {
+  std::vector<char*> argv;
+  for (const std::string& arg : aArgs) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
   double start = Now();
   pid_t pid;
-  if (posix_spawnp(&pid, "curl", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
-    std::fprintf(stderr, "cannot start curl\n");
+  const int error = posix_spawnp(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&quiet);
+  if (error != 0) {
+    std::fprintf(stderr, "cannot start %s\n", argv[0]);
     std::exit(1);
   }
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "curl failed\n");
+    std::fprintf(stderr, "%s failed\n", argv[0]);
     std::exit(1);
   }
-  return {Now() - start, CpuSeconds(usage)};
+  return {Now() - start, CpuSeconds(usage), usage.ru_maxrss};
 }
+
+// curl fetching aUrl into /dev/null; exits the benchmark when curl fails.
+inline TMeasure Curl(const std::string& aUrl) { return RunProgram({"curl", "-s", "-f", "-o", "/dev/null", aUrl}); }
 
 // A sparse file of aSize bytes: nginx serves it from the page cache without a disk in the way.
 inline bool WriteSparseFile(const std::string& aPath, int64_t aSize) {

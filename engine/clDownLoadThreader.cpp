@@ -1,10 +1,18 @@
 #include "engine/clDownLoadThreader.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "engine/clInternetError.h"
 #include "engine/clRangeReply.h"
 #include "engine/clReplyInfo.h"
+
+namespace {
+
+// Data events on their way to the creating thread, per threader.
+constexpr int32_t cMaxDataEventsInFlight = 16;
+
+}  // namespace
 
 TclDownLoadThreader::TclDownLoadThreader(const std::string& aURL, TStream* aDataStream, bool aIsGetResourceInfo)
     : TclCustomThreader(aURL, aDataStream), FIsGetResourceInfo(aIsGetResourceInfo) {}
@@ -81,6 +89,7 @@ void TclDownLoadThreader::ReadBody(TclSession& aSession, HINTERNET hRequest, int
     FBuffer[size_t(count)] = 0;
     WriteBlock(FBuffer.data(), count);
   }
+  WaitForDataEvents();
   if (!Terminated()) CheckComplete(aSkip);
 }
 
@@ -106,5 +115,38 @@ void TclDownLoadThreader::WriteBlock(const char* aData, int32_t aSize) {
   }
   FDownloaded += aSize;
   SetResourcePos(ResourcePos() + aSize);
-  if (OnDataItemProceed) Synchronize([&] { OnDataItemProceed(this, ResourceInfo(), ResourcePos(), aData, aSize); });
+  RaiseDataItemProceed(aData, aSize);
+}
+
+void TclDownLoadThreader::RaiseDataItemProceed(const char* aData, int32_t aSize) {
+  if (!OnDataItemProceed) return;
+  {
+    std::unique_lock<std::mutex> lock(FEventLock);
+    FEventHandled.wait(lock, [this] { return FEventsInFlight < cMaxDataEventsInFlight; });
+    if (FEventError) std::rethrow_exception(std::exchange(FEventError, nullptr));
+    ++FEventsInFlight;
+  }
+  const int64_t position = ResourcePos();
+  const bool posted = PostToCreator([this, position, block = std::string(aData, size_t(aSize))] {
+    std::exception_ptr error;
+    try {
+      OnDataItemProceed(this, ResourceInfo(), position, block.c_str(), int32_t(block.size()));
+    } catch (...) {
+      error = std::current_exception();
+    }
+    std::lock_guard<std::mutex> guard(FEventLock);
+    if (error && !FEventError) FEventError = error;
+    --FEventsInFlight;
+    FEventHandled.notify_one();
+  });
+  if (posted) return;
+  std::lock_guard<std::mutex> guard(FEventLock);
+  --FEventsInFlight;
+  throw EclInternetError("The thread of the synchronized call no longer serves calls", clSyncThreadEndedError);
+}
+
+void TclDownLoadThreader::WaitForDataEvents() {
+  std::unique_lock<std::mutex> lock(FEventLock);
+  FEventHandled.wait(lock, [this] { return FEventsInFlight == 0; });
+  if (FEventError) std::rethrow_exception(std::exchange(FEventError, nullptr));
 }

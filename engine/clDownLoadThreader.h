@@ -7,6 +7,10 @@
 // early) are read and dropped, and a reply that cannot deliver the requested bytes fails the
 // attempt. A body that ends before the bytes asked for have arrived fails the attempt too; the
 // next try continues where it stopped.
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+
 #include "engine/clCustomThreader.h"
 
 class TclDownLoadThreader : public TclCustomThreader {
@@ -27,10 +31,17 @@ private:
   // before the range that never came).
   void CheckComplete(int64_t aSkipLeft) const;
   void WriteBlock(const char* aData, int32_t aSize);
+  void RaiseDataItemProceed(const char* aData, int32_t aSize);
+  // Waits until the creating thread has handled every data event; raises a handler's exception.
+  void WaitForDataEvents();
 
   bool FIsGetResourceInfo;
   std::vector<char> FBuffer;
   int64_t FDownloaded = 0;
   // Where the data of the first attempt began; a whole body starts there again on every try.
   int64_t FStartPos = -1;
+  std::mutex FEventLock;
+  std::condition_variable FEventHandled;
+  int32_t FEventsInFlight = 0;
+  std::exception_ptr FEventError;
 };

@@ -70,6 +70,8 @@ void TclThread::Finish() {
   delete this;
 }
 
+bool TclThread::PostToCreator(std::function<void()> aCall) { return FCreatorPump->Post(std::move(aCall)); }
+
 void TclThread::WaitFor() {
   if (FThread.joinable()) {
     if (FCreatorPump->IsOwnerThread()) ServedPause(std::numeric_limits<int64_t>::max(), &FEnded);

@@ -45,6 +45,8 @@ public:
 
 protected:
   virtual void Execute() = 0;
+  // Queues a call for the creating thread; false once that thread no longer serves calls.
+  bool PostToCreator(std::function<void()> aCall);
 
 private:
   void Run();
