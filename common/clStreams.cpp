@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int64_t TStream::Size() {
@@ -100,20 +101,30 @@ TFileStream::~TFileStream() {
 
 int64_t TFileStream::Read(void* aBuffer, int64_t aCount) {
   ssize_t n;
-  do n = ::read(FHandle, aBuffer, size_t(aCount)); while (n < 0 && errno == EINTR);
-  return n < 0 ? 0 : n;
+  do n = ::pread(FHandle, aBuffer, size_t(aCount), FPosition); while (n < 0 && errno == EINTR);
+  if (n <= 0) return 0;
+  FPosition += n;
+  return n;
 }
 
 int64_t TFileStream::Write(const void* aBuffer, int64_t aCount) {
   ssize_t n;
-  do n = ::write(FHandle, aBuffer, size_t(aCount)); while (n < 0 && errno == EINTR);
-  return n < 0 ? 0 : n;
+  do n = ::pwrite(FHandle, aBuffer, size_t(aCount), FPosition); while (n < 0 && errno == EINTR);
+  if (n <= 0) return 0;
+  FPosition += n;
+  return n;
 }
 
 int64_t TFileStream::Seek(int64_t aOffset, TSeekOrigin aOrigin) {
-  int whence = aOrigin == soBeginning ? SEEK_SET : aOrigin == soCurrent ? SEEK_CUR : SEEK_END;
-  off_t r = ::lseek(FHandle, aOffset, whence);
-  return r < 0 ? -1 : r;
+  int64_t base = aOrigin == soBeginning ? 0 : FPosition;
+  if (aOrigin == soEnd) {
+    struct stat info {};
+    if (::fstat(FHandle, &info) != 0) return -1;
+    base = info.st_size;
+  }
+  if (base + aOffset < 0) return -1;
+  FPosition = base + aOffset;
+  return FPosition;
 }
 
 void TFileStream::SetSize(int64_t aSize) {

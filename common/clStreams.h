@@ -84,4 +84,6 @@ public:
 private:
   std::string FFileName;
   int FHandle = -1;
+  // Kept here rather than in the file handle: a positioned write is one system call, not two.
+  int64_t FPosition = 0;
 };

@@ -9,8 +9,9 @@
 
 namespace {
 
-// Data events on their way to the creating thread, per threader.
-constexpr int32_t cMaxDataEventsInFlight = 16;
+// Block buffers per threader, and the most blocks written at once.
+constexpr int32_t cRingBlocks = 16;
+constexpr int32_t cRunBlocks = 8;
 
 }  // namespace
 
@@ -69,26 +70,33 @@ void TclDownLoadThreader::ReadBody(TclSession& aSession, HINTERNET hRequest, int
     if (DataAccessor()) lock = std::unique_lock<std::mutex>(*DataAccessor());
     DataStream()->SetPosition(0);
   }
-  FBuffer.assign(size_t(BatchSize()) + 1, 0);
-  TclInternetReadFileAction read(&Connection(), aSession.Internet(), hRequest, FBuffer.data());
-  while (!Terminated()) {
-    int64_t wanted = BatchSize();
-    if (aSkip > 0)
-      wanted = std::min(wanted, aSkip);
-    else if (ranged)
-      wanted = std::min(wanted, BytesToProceed() - FDownloaded);
-    if (wanted <= 0) break;
-    read.SetNumberOfBytesToRead(DWORD(wanted));
-    read.FireAction(TimeOut());
-    const int32_t count = int32_t(read.lpdwNumberOfBytesRead());
-    if (count == 0) break;
-    if (aSkip > 0) {
-      aSkip -= count;
-      continue;
+  FRing.assign(size_t(cRingBlocks) * size_t(BatchSize()), 0);
+  FNextBuffer = 0;
+  TclInternetReadFileAction read(&Connection(), aSession.Internet(), hRequest, nullptr);
+  try {
+    while (!Terminated()) {
+      int64_t wanted = BatchSize();
+      if (aSkip > 0)
+        wanted = std::min(wanted, aSkip);
+      else if (ranged)
+        wanted = std::min(wanted, BytesToProceed() - FDownloaded - FRunBytes);
+      if (wanted <= 0) break;
+      read.SetBuffer(NextBuffer());
+      read.SetNumberOfBytesToRead(DWORD(wanted));
+      read.FireAction(TimeOut());
+      const int32_t count = int32_t(read.lpdwNumberOfBytesRead());
+      if (count == 0) break;
+      if (aSkip > 0)
+        aSkip -= count;
+      else
+        AddToRun(count);
     }
-    FBuffer[size_t(count)] = 0;
-    WriteBlock(FBuffer.data(), count);
+  } catch (...) {
+    // What did arrive is kept, so that the next try asks only for the rest.
+    FlushRun();
+    throw;
   }
+  FlushRun();
   WaitForDataEvents();
   if (!Terminated()) CheckComplete(aSkip);
 }
@@ -106,42 +114,71 @@ void TclDownLoadThreader::CheckComplete(int64_t aSkipLeft) const {
                            ERROR_INTERNET_CONNECTION_ABORTED);
 }
 
-void TclDownLoadThreader::WriteBlock(const char* aData, int32_t aSize) {
+char* TclDownLoadThreader::NextBuffer() {
+  // A run never wraps around the end of the ring.
+  if (FNextBuffer == 0) FlushRun();
+  const size_t index = FNextBuffer;
+  FNextBuffer = (FNextBuffer + 1) % cRingBlocks;
+  // Blocks go out in the order they were read: with fewer blocks outstanding than buffers, the
+  // oldest buffer is free.
+  std::unique_lock<std::mutex> lock(FEventLock);
+  FEventHandled.wait(lock, [this] { return FRunBlocks + FEventsInFlight < cRingBlocks; });
+  if (FEventError) std::rethrow_exception(std::exchange(FEventError, nullptr));
+  return FRing.data() + index * size_t(BatchSize());
+}
+
+void TclDownLoadThreader::AddToRun(int32_t aSize) {
+  if (FRunBlocks == 0) FRunFirst = (FNextBuffer + cRingBlocks - 1) % cRingBlocks;
+  ++FRunBlocks;
+  FRunBytes += aSize;
+  if (aSize < BatchSize() || FRunBlocks == cRunBlocks) FlushRun();
+}
+
+void TclDownLoadThreader::FlushRun() {
+  if (FRunBlocks == 0) return;
+  const char* first = FRing.data() + FRunFirst * size_t(BatchSize());
   if (TStream* stream = DataStream()) {
     std::unique_lock<std::mutex> lock;
     if (DataAccessor()) lock = std::unique_lock<std::mutex>(*DataAccessor());
     if (BytesToProceed() >= 0) stream->SetPosition(ResourcePos());
-    stream->WriteBuffer(aData, aSize);
+    stream->WriteBuffer(first, FRunBytes);
   }
-  FDownloaded += aSize;
-  SetResourcePos(ResourcePos() + aSize);
-  RaiseDataItemProceed(aData, aSize);
+  const int32_t blocks = FRunBlocks;
+  const int64_t bytes = FRunBytes;
+  FRunBlocks = 0;
+  FRunBytes = 0;
+  FDownloaded += bytes;
+  SetResourcePos(ResourcePos() + bytes);
+  RaiseDataItemProceed(first, blocks, bytes);
 }
 
-void TclDownLoadThreader::RaiseDataItemProceed(const char* aData, int32_t aSize) {
+void TclDownLoadThreader::RaiseDataItemProceed(const char* aFirst, int32_t aBlocks, int64_t aBytes) {
   if (!OnDataItemProceed) return;
   {
-    std::unique_lock<std::mutex> lock(FEventLock);
-    FEventHandled.wait(lock, [this] { return FEventsInFlight < cMaxDataEventsInFlight; });
-    if (FEventError) std::rethrow_exception(std::exchange(FEventError, nullptr));
-    ++FEventsInFlight;
+    std::lock_guard<std::mutex> guard(FEventLock);
+    FEventsInFlight += aBlocks;
   }
-  const int64_t position = ResourcePos();
-  const bool posted = PostToCreator([this, position, block = std::string(aData, size_t(aSize))] {
+  // One message for the run: its blocks' events one after the other.
+  const int64_t start = ResourcePos() - aBytes;
+  const bool posted = PostToCreator([this, aFirst, aBlocks, aBytes, start] {
     std::exception_ptr error;
     try {
-      OnDataItemProceed(this, ResourceInfo(), position, block.c_str(), int32_t(block.size()));
+      for (int64_t done = 0; done < aBytes;) {
+        const int32_t size = int32_t(std::min<int64_t>(aBytes - done, BatchSize()));
+        done += size;
+        OnDataItemProceed(this, ResourceInfo(), start + done, aFirst + (done - size), size);
+      }
     } catch (...) {
       error = std::current_exception();
     }
     std::lock_guard<std::mutex> guard(FEventLock);
     if (error && !FEventError) FEventError = error;
-    --FEventsInFlight;
+    FEventsInFlight -= aBlocks;
     FEventHandled.notify_one();
   });
   if (posted) return;
   std::lock_guard<std::mutex> guard(FEventLock);
-  --FEventsInFlight;
+  FEventsInFlight -= aBlocks;
   throw EclInternetError("The thread of the synchronized call no longer serves calls", clSyncThreadEndedError);
 }
 

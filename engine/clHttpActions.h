@@ -89,6 +89,8 @@ class TclInternetReadFileAction : public TclInternetAction {
 public:
   TclInternetReadFileAction(TclInternetConnection* aOwner, HINTERNET hInet, HINTERNET hFile, void* lpBuffer);
 
+  // The buffer the next read fills.
+  void SetBuffer(void* lpBuffer) { FBuffer = lpBuffer; }
   DWORD dwNumberOfBytesToRead() const { return FNumberOfBytesToRead; }
   void SetNumberOfBytesToRead(DWORD aValue) { FNumberOfBytesToRead = aValue; }
   DWORD lpdwNumberOfBytesRead() const { return FNumberOfBytesRead; }

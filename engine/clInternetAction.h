@@ -1,6 +1,6 @@
 #pragma once
-// One platform internet call wrapped as an object, so that a connection's own thread can make it
-// while the caller waits with a time-out and can abandon it. Concrete calls are in clHttpActions.
+// One platform internet call wrapped as an object, so that its connection can make it with a
+// time-out and abandon it, also on a stop from another thread. Concrete calls are in clHttpActions.
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -19,7 +19,7 @@ public:
   TclInternetAction(const TclInternetAction&) = delete;
   TclInternetAction& operator=(const TclInternetAction&) = delete;
 
-  // Makes the call on the owner's thread and waits at most aTimeOut ms (-1: no limit). A failed
+  // Makes the call through the owner, abandoned after aTimeOut ms (-1: no limit). A failed
   // call raises EclInternetError with the platform's error, or answers false when aIsSilent; a
   // call that runs out of time is cancelled and raises EclTimeoutInternetError. A stop request
   // (the owner's Terminate) cancels the call without a time-out error.
@@ -31,7 +31,7 @@ public:
   const std::string& ErrorText() const { return FErrorText; }
 
 protected:
-  // The platform call, on the connection's thread. A failure is recorded, never raised.
+  // The platform call. A failure is recorded, never raised.
   virtual void Execute() = 0;
   // The calling thread's last platform error becomes the action's error.
   void RecordLastError();
@@ -43,7 +43,7 @@ protected:
 
 private:
   friend class TclInternetConnection;
-  // On the connection's thread: Execute, with any exception kept as the action's error.
+  // Execute, with any exception kept as the action's error.
   void Run();
   void RecordError(int32_t aCode, const std::string& aText);
   // aHandle is being closed elsewhere: forget it (without closing it) wherever it is held.

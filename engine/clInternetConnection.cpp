@@ -12,10 +12,17 @@ TclInternetConnection::~TclInternetConnection() {
   Close();
 }
 
-void TclInternetConnection::Terminate() { Signal(sgTerminate); }
+void TclInternetConnection::Terminate() {
+  std::lock_guard<std::mutex> guard(FLock);
+  if (!FCurrentAction) {
+    FStopPending = true;
+    return;
+  }
+  FStopped = true;
+  FCurrentAction->Cancel();
+}
 
 void TclInternetConnection::Close() {
-  Signal(sgTerminate);
   // Requests before their server connection before the root handle.
   for (;;) {
     TclInternetAction* last;
@@ -26,10 +33,15 @@ void TclInternetConnection::Close() {
     }
     delete last;
   }
-  Signal(sgEnd);
-  if (FThread.joinable()) FThread.join();
+  {
+    std::lock_guard<std::mutex> guard(FLock);
+    FEnding = true;
+  }
+  FWatchdogWake.notify_all();
+  if (FWatchdog.joinable()) FWatchdog.join();
   std::lock_guard<std::mutex> guard(FLock);
-  FSignals = 0;
+  FEnding = false;
+  FStopPending = false;
 }
 
 void TclInternetConnection::AddAction(TclInternetAction* aAction) {
@@ -61,64 +73,55 @@ void TclInternetConnection::Notify(const TclActionEvent& aEvent, TclInternetActi
 void TclInternetConnection::FireAction(TclInternetAction* aAction, int32_t aTimeOut) {
   if (FDestroying) return;
   std::lock_guard<std::mutex> turn(FFireLock);
-  struct TclCurrent {
-    TclInternetConnection* Self;
-    ~TclCurrent() {
-      std::lock_guard<std::mutex> guard(Self->FLock);
-      Self->FCurrentAction = nullptr;
-    }
-  } current{this};
-  {
-    std::lock_guard<std::mutex> guard(FLock);
-    FCurrentAction = aAction;
-  }
   Notify(OnBeforeFireAction, aAction);
   {
     std::lock_guard<std::mutex> guard(FLock);
-    if (!FThread.joinable()) FThread = std::thread(&TclInternetConnection::RunActions, this);
+    FCurrentAction = aAction;
+    FTimedOut = false;
+    FStopped = false;
+    FHasDeadline = aTimeOut >= 0;
+    if (FHasDeadline) {
+      FDeadline = TClock::now() + std::chrono::milliseconds(aTimeOut);
+      if (!FWatchdog.joinable())
+        FWatchdog = std::thread(&TclInternetConnection::Watch, this);
+      else if (!FWatchdogTimed || FDeadline < FWatchdogUntil)
+        FWatchdogWake.notify_one();
+    }
+    if (FStopPending) {
+      FStopPending = false;
+      FStopped = true;
+      aAction->Cancel();
+    }
   }
-  Signal(sgBegin);
-  const unsigned signal = WaitFor(sgWait | sgTerminate, aTimeOut);
-  if (signal == sgWait) {
-    Notify(OnAfterFireAction, aAction);
-    return;
-  }
-  // A stop request or the time-out: closing the handle makes the call return at once.
-  aAction->Cancel();
-  WaitFor(sgWait, -1);
-  if (signal == 0) throw EclTimeoutInternetError();
-}
-
-void TclInternetConnection::Signal(unsigned aSignal) {
+  aAction->Run();
+  bool timedOut, stopped;
   {
     std::lock_guard<std::mutex> guard(FLock);
-    FSignals |= aSignal;
+    FCurrentAction = nullptr;
+    FHasDeadline = false;
+    timedOut = FTimedOut;
+    stopped = FStopped;
   }
-  FSignalled.notify_all();
+  if (timedOut) throw EclTimeoutInternetError();
+  // A stopped call's own failure, if any, is the action's error.
+  if (!stopped) Notify(OnAfterFireAction, aAction);
 }
 
-unsigned TclInternetConnection::WaitFor(unsigned aSignals, int32_t aTimeOut) {
+void TclInternetConnection::Watch() {
   std::unique_lock<std::mutex> lock(FLock);
-  auto signalled = [&] { return (FSignals & aSignals) != 0; };
-  if (aTimeOut < 0)
-    FSignalled.wait(lock, signalled);
-  else if (!FSignalled.wait_for(lock, std::chrono::milliseconds(aTimeOut), signalled))
-    return 0;
-  unsigned set = FSignals & aSignals;
-  const unsigned first = set & (~set + 1);
-  FSignals &= ~first;
-  return first;
-}
-
-void TclInternetConnection::RunActions() {
-  while (WaitFor(sgBegin | sgEnd, -1) == sgBegin) {
-    TclInternetAction* action;
-    {
-      std::lock_guard<std::mutex> guard(FLock);
-      action = FCurrentAction;
+  while (!FEnding) {
+    if (FHasDeadline && FCurrentAction && TClock::now() >= FDeadline) {
+      // Closing the handle makes the call return at once; the caller raises the time-out.
+      FTimedOut = true;
+      FHasDeadline = false;
+      FCurrentAction->Cancel();
+      continue;
     }
-    if (!action) continue;
-    action->Run();
-    Signal(sgWait);
+    FWatchdogTimed = FHasDeadline;
+    FWatchdogUntil = FDeadline;
+    if (FWatchdogTimed)
+      FWatchdogWake.wait_until(lock, FWatchdogUntil);
+    else
+      FWatchdogWake.wait(lock);
   }
 }

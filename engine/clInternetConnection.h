@@ -1,8 +1,11 @@
 #pragma once
-// Runs internet actions on a thread of its own while the caller waits with a time-out: a call
-// that hangs is abandoned by closing the handle it works under (the root handle), which makes
-// the platform call return. One action runs at a time; callers of one connection take turns.
+// Runs internet actions with a time-out that can be stopped from any thread: a call that hangs is
+// abandoned by closing the handle it works under (the root handle), which makes the platform call
+// return. The caller makes the call itself while the connection's watchdog thread keeps its
+// deadline, so a call costs no thread switch; the watchdog wakes only when a deadline passes or
+// an earlier one begins. One action runs at a time; callers of one connection take turns.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -38,7 +41,7 @@ public:
 
   // A stop request: the pending action (or, when none is pending, the next one) is cancelled.
   void Terminate();
-  // Frees every registered action (closing their handles) and ends the action thread. Only
+  // Frees every registered action (closing their handles) and ends the watchdog thread. Only
   // while nobody fires an action on this connection. The connection can be used again after.
   void Close();
 
@@ -51,9 +54,7 @@ public:
 
 private:
   friend class TclInternetAction;
-  // The four auto-reset signals between the callers and the action thread, in the order a wait
-  // prefers them: an action that finished just as a stop arrived is not cancelled.
-  enum TclSignal : unsigned { sgBegin = 1, sgWait = 2, sgTerminate = 4, sgEnd = 8 };
+  using TClock = std::chrono::steady_clock;
 
   void AddAction(TclInternetAction* aAction);
   void RemoveAction(TclInternetAction* aAction);
@@ -61,19 +62,24 @@ private:
   // Tells every registered action but aExcept that aHandle is being closed.
   void ForgetHandle(HINTERNET aHandle, TclInternetAction* aExcept);
   void Notify(const TclActionEvent& aEvent, TclInternetAction* aAction);
+  // The watchdog thread: cancels the running action once its deadline has passed.
+  void Watch();
 
-  void Signal(unsigned aSignal);
-  // Waits for one of aSignals (aTimeOut < 0: without limit) and resets it; the lowest signal
-  // first when several are set. 0 after the time-out.
-  unsigned WaitFor(unsigned aSignals, int32_t aTimeOut);
-  // The action thread.
-  void RunActions();
-
+  // Guards the running action's state and the watchdog's.
   std::mutex FLock;
-  std::condition_variable FSignalled;
-  unsigned FSignals = 0;
+  std::condition_variable FWatchdogWake;
   TclInternetAction* FCurrentAction = nullptr;
-  std::thread FThread;
+  bool FHasDeadline = false;
+  TClock::time_point FDeadline;
+  bool FTimedOut = false;
+  bool FStopped = false;
+  // A stop that came while no action ran: the next one is cancelled.
+  bool FStopPending = false;
+  // What the watchdog sleeps until; it needs waking only for an earlier deadline.
+  bool FWatchdogTimed = false;
+  TClock::time_point FWatchdogUntil;
+  bool FEnding = false;
+  std::thread FWatchdog;
   std::mutex FFireLock;
   mutable std::mutex FActionsLock;
   std::vector<TclInternetAction*> FActions;

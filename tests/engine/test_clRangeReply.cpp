@@ -12,7 +12,7 @@ namespace {
 struct TContentRangeCase {
   const char* Value;
   bool Valid;
-  int64_t First, Last, Total;
+  int64_t First = 0, Last = 0, Total = 0;
 };
 
 const TContentRangeCase cContentRanges[] = {
