@@ -160,13 +160,14 @@ void TclDownLoadThreader::RaiseDataItemProceed(const char* aFirst, int32_t aBloc
   }
   // One message for the run: its blocks' events one after the other.
   const int64_t start = ResourcePos() - aBytes;
-  const bool posted = PostToCreator([this, aFirst, aBlocks, aBytes, start] {
+  TclResourceInfo* info = ResourceInfo();
+  const bool posted = PostToCreator([this, info, aFirst, aBlocks, aBytes, start] {
     std::exception_ptr error;
     try {
       for (int64_t done = 0; done < aBytes;) {
         const int32_t size = int32_t(std::min<int64_t>(aBytes - done, BatchSize()));
         done += size;
-        OnDataItemProceed(this, ResourceInfo(), start + done, aFirst + (done - size), size);
+        OnDataItemProceed(this, info, start + done, aFirst + (done - size), size);
       }
     } catch (...) {
       error = std::current_exception();
