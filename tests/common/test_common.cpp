@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "common/clStreams.h"
 #include "common/clStringsUtils.h"
 #include "common/clTranslator.h"
+#include "tests/support/TestSupport.h"
 
 TEST(Translator, RoundTripsThroughNamedCharSets) {
   const std::string text = "Привет, мир";
@@ -54,4 +56,28 @@ TEST(StringsUtils, LoadsLinesInACharSetAndSavesWithCrLf) {
   TMemoryStream out;
   TclStringsUtils::SaveStrings({"a", "б"}, out, "utf-8");
   EXPECT_EQ(out.Data(), "a\r\nб\r\n");
+}
+
+TEST(FileStream, SeeksReadsAndWritesAtItsOwnPosition) {
+  zvtest::TempDir dir;
+  const std::string name = dir.File("data");
+  {
+    TFileStream file(name, fmCreate);
+    file.WriteBuffer("0123456789", 10);
+    EXPECT_EQ(file.Position(), 10);
+    EXPECT_EQ(file.Seek(-4, soEnd), 6);
+    file.WriteBuffer("ab", 2);
+    EXPECT_EQ(file.Seek(-1, soCurrent), 7);
+    EXPECT_EQ(file.Seek(-8, soCurrent), -1) << "a position before the start is refused";
+    EXPECT_EQ(file.Position(), 7);
+    file.SetPosition(12);
+    file.WriteBuffer("Z", 1);  // past the end: the gap reads as zeros
+    file.Reserve(20);
+    EXPECT_EQ(file.Size(), 20);
+  }
+  TFileStream file(name, fmOpenRead);
+  std::string content(20, '?');
+  EXPECT_EQ(file.Read(content.data(), 25), 20);
+  EXPECT_EQ(content, std::string("012345ab89\0\0Z", 13) + std::string(7, '\0'));
+  EXPECT_EQ(file.Read(content.data(), 1), 0);
 }

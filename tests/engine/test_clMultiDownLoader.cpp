@@ -77,8 +77,10 @@ TEST(TclMultiDownLoader, StartsAtMostMaxStartedItemsAndTheRestInTheOrderTheyWere
   std::vector<TclDownLoadItem*> items;
   for (int i = 0; i < 25; ++i) WriteFile(root.File(std::to_string(i)), PatternBytes(65536, uint32_t(i)));
   NginxServer nginx(root.Path());
-  for (int i = 0; i < 25; ++i)
-    items.push_back(AddItem(control, nginx.Url("/" + std::to_string(i)), out.File(std::to_string(i)), 2));
+  for (int i = 0; i < 25; ++i) {
+    const std::string name = std::to_string(i);
+    items.push_back(AddItem(control, nginx.Url("/" + name), out.File(name), 2));
+  }
   std::vector<int32_t> begun;
   auto collectBegun = [&] {
     for (TclDownLoadItem* item : items)
