@@ -200,6 +200,7 @@ TEST(TclDownLoadItem, FaultyRepliesNeverPutWrongBytesIntoTheFile) {
     bool Once;            // the first ranged request only; the others are served well
     bool Silent;          // the first ranged request gets no answer at all
     bool Completes;
+    int32_t TimeOut = 3000;
   };
   auto options = [](auto aSet) {
     fx::ServeOptions o;
@@ -211,7 +212,8 @@ TEST(TclDownLoadItem, FaultyRepliesNeverPutWrongBytesIntoTheFile) {
       {"range cut short", options([](auto& o) { o.Short = 1000; }), true, false, true},
       {"range ignored", options([](auto& o) { o.IgnoreRange = true; }), false, false, true},
       {"range starting early", options([](auto& o) { o.Shift = -1000; }), false, false, true},
-      {"silent server", {}, true, true, true},
+      {"silent server", {}, true, true, true, 500},
+      {"range stalled midway", options([](auto& o) { o.StallAfter = 5000; }), true, false, true, 500},
       {"range starting late", options([](auto& o) { o.Shift = 1000; }), false, false, false},
   };
   for (const TCase& c : cases) {
@@ -226,7 +228,7 @@ TEST(TclDownLoadItem, FaultyRepliesNeverPutWrongBytesIntoTheFile) {
       server.Route("/f", {fx::Serve(dir.File("source"), c.Fault)}, c.Once ? 1 : -1, rfRanged);
     server.Route("/f", {fx::Serve(dir.File("source"))});
     TDownLoader loader;
-    loader.Control.SetTimeOut(c.Silent ? 500 : 3000);
+    loader.Control.SetTimeOut(c.TimeOut);
     loader.Control.SetTryCount(3);
     TclDownLoadItem* item = loader.Add(server.Url("/f"), dir.File("f.vtq"), 4);
     loader.Run(item);

@@ -50,6 +50,7 @@ FixtureStep Serve(const std::string& aFile, const ServeOptions& aOptions) {
                {"shift", aOptions.Shift},
                {"short", aOptions.Short},
                {"drop_after", aOptions.DropAfter},
+               {"stall_after", aOptions.StallAfter},
                {"split", aOptions.Split},
                {"delay", aOptions.DelayMs / 1000.0}});
 }

@@ -36,6 +36,7 @@ struct ServeOptions {
   int64_t Shift = 0;          // a sent range starts this many bytes from the requested start
   int64_t Short = 0;          // a sent range ends this many bytes before the requested end
   int64_t DropAfter = -1;     // close the connection after this many body bytes
+  int64_t StallAfter = -1;    // send this many body bytes, then nothing for 5 s
   int Split = 0;              // send in pieces of this size,
   int DelayMs = 0;            // this far apart
 };
