@@ -74,6 +74,7 @@ int FetchList(const std::string& aList, const std::string& aDir, int aMaxStarted
   return RunItems(control);
 }
 
+// The file's SHA-256 digest, as raw bytes.
 std::string Sha256(const std::string& aFile) {
   std::ifstream in(aFile, std::ios::binary);
   EVP_MD_CTX* context = EVP_MD_CTX_new();
@@ -81,17 +82,12 @@ std::string Sha256(const std::string& aFile) {
   std::vector<char> buffer(1 << 20);
   while (in.read(buffer.data(), std::streamsize(buffer.size())) || in.gcount() > 0)
     EVP_DigestUpdate(context, buffer.data(), size_t(in.gcount()));
-  unsigned char digest[EVP_MAX_MD_SIZE];
+  std::string digest(EVP_MAX_MD_SIZE, '\0');
   unsigned length = 0;
-  EVP_DigestFinal_ex(context, digest, &length);
+  EVP_DigestFinal_ex(context, reinterpret_cast<unsigned char*>(digest.data()), &length);
   EVP_MD_CTX_free(context);
-  std::string hex;
-  char pair[3];
-  for (unsigned i = 0; i < length; ++i) {
-    std::snprintf(pair, sizeof pair, "%02x", digest[i]);
-    hex += pair;
-  }
-  return hex;
+  digest.resize(length);
+  return digest;
 }
 
 void WriteRandomFile(const std::string& aFile, int64_t aSize, uint64_t aSeed) {

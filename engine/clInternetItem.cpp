@@ -141,35 +141,15 @@ void TclInternetItem::SetURL(const std::string& aValue) {
   Changed();
 }
 
-void TclInternetItem::SetUserName(const std::string& aValue) {
-  if (FUserName == aValue) return;
-  FUserName = aValue;
-  Changed();
-}
+void TclInternetItem::SetUserName(const std::string& aValue) { SetLocating(FUserName, aValue); }
 
-void TclInternetItem::SetPassword(const std::string& aValue) {
-  if (FPassword == aValue) return;
-  FPassword = aValue;
-  Changed();
-}
+void TclInternetItem::SetPassword(const std::string& aValue) { SetLocating(FPassword, aValue); }
 
-void TclInternetItem::SetPort(int32_t aValue) {
-  if (FPort == aValue) return;
-  FPort = aValue;
-  Changed();
-}
+void TclInternetItem::SetPort(int32_t aValue) { SetLocating(FPort, aValue); }
 
-void TclInternetItem::SetLocalFile(const std::string& aValue) {
-  if (FLocalFile == aValue) return;
-  FLocalFile = aValue;
-  Changed();
-}
+void TclInternetItem::SetLocalFile(const std::string& aValue) { SetLocating(FLocalFile, aValue); }
 
-void TclInternetItem::SetHttpRequest(TclHttpRequest* aValue) {
-  if (FHttpRequest == aValue) return;
-  FHttpRequest = aValue;
-  Changed();
-}
+void TclInternetItem::SetHttpRequest(TclHttpRequest* aValue) { SetLocating(FHttpRequest, aValue); }
 
 void TclInternetItem::SetThreadCount(int32_t aValue) {
   if (aValue >= 1 && aValue <= 10) FThreadCount = aValue;

@@ -156,6 +156,13 @@ private:
   friend class TclDownLoadList;
   struct TclIdleSignal;
 
+  // Stores a setting that locates the resource or its file, when it differs: Changed.
+  template <typename T>
+  void SetLocating(T& aField, const T& aValue) {
+    if (aField == aValue) return;
+    aField = aValue;
+    Changed();
+  }
   void WireThreader(TclThreaderHolder& aHolder);
   void ThreaderStatusChanged(TclThreaderHolder& aHolder, TclProcessStatus aStatus);
   void ThreaderUrlParsing(TclUrlParser& aParser);

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "net/clSocketWait.h"
+#include "tests/support/TestSupport.h"
 
 namespace zvtest {
 
@@ -13,6 +14,15 @@ std::string PatternBytes(size_t aSize, uint32_t aSeed) {
   std::string bytes(aSize, '\0');
   for (char& c : bytes) c = char(random());
   return bytes;
+}
+
+TServedFile::TServedFile(size_t aSize) : Data(PatternBytes(aSize)) { WriteFile(Dir.File("source"), Data); }
+
+fx::ServeOptions Slowly(int aSplit, int aDelayMs) {
+  fx::ServeOptions options;
+  options.Split = aSplit;
+  options.DelayMs = aDelayMs;
+  return options;
 }
 
 const char* StatusName(TclProcessStatus aStatus) {

@@ -10,11 +10,24 @@
 #include <vector>
 
 #include "engine/clMultiDownLoader.h"
+#include "tests/support/HttpFixture.h"
 
 namespace zvtest {
 
 // aSize bytes that differ at every offset a range could start from.
 std::string PatternBytes(size_t aSize, uint32_t aSeed = 1);
+
+// aSize pattern bytes in the file "source" of a scratch folder, and a fixture server for them:
+// auto& [dir, data, server] = served.
+struct TServedFile {
+  explicit TServedFile(size_t aSize);
+  TempDir Dir;
+  std::string Data;
+  HttpFixture Server;
+};
+
+// A file served in pieces of aSplit bytes, aDelayMs apart: a transfer that stays busy.
+fx::ServeOptions Slowly(int aSplit, int aDelayMs);
 
 const char* StatusName(TclProcessStatus aStatus);
 

@@ -91,10 +91,8 @@ TEST(TclDownLoadItem, CutsTheResourceIntoRangesAndAsksForEachOnTheWire) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Size);
-    TempDir dir;
-    const std::string data = PatternBytes(c.Size);
-    WriteFile(dir.File("source"), data);
-    HttpFixture server;
+    TServedFile served(c.Size);
+    auto& [dir, data, server] = served;
     server.Route("/f.flv", {fx::Serve(dir.File("source"))});
     TDownLoader loader;
     TclDownLoadItem* item = loader.Add(server.Url("/f.flv"), dir.File("f.flv.vtq"), c.ThreadCount);
@@ -167,13 +165,9 @@ TEST(TclDownLoadItem, RangesAreLaidOutAfreshWhenTheFileIsGoneOrChanged) {
 }
 
 TEST(TclDownLoadItem, StoppedRunEndsTerminatedAndItsResumeFetchesEveryByteOnce) {
-  TempDir dir;
-  const std::string data = PatternBytes(200000);
-  WriteFile(dir.File("source"), data);
-  HttpFixture server;
-  fx::ServeOptions slow;
-  slow.Split = 2000;
-  slow.DelayMs = 20;
+  TServedFile served(200000);
+  auto& [dir, data, server] = served;
+  const fx::ServeOptions slow = Slowly(2000, 20);
   server.Route("/f", {fx::Serve(dir.File("source"), slow)}, 4, rfRanged);
   server.Route("/f", {fx::Serve(dir.File("source"))});
   TDownLoader loader;
@@ -218,10 +212,8 @@ TEST(TclDownLoadItem, FaultyRepliesNeverPutWrongBytesIntoTheFile) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TempDir dir;
-    const std::string data = PatternBytes(200000);
-    WriteFile(dir.File("source"), data);
-    HttpFixture server;
+    TServedFile served(200000);
+    auto& [dir, data, server] = served;
     if (c.Silent)
       server.Route("/f", {fx::Sleep(3000)}, 1, rfRanged);
     else
@@ -249,10 +241,8 @@ TEST(TclDownLoadItem, FaultyRepliesNeverPutWrongBytesIntoTheFile) {
 }
 
 TEST(TclDownLoadItem, ADroppedRangeContinuesWhereItStopped) {
-  TempDir dir;
-  const std::string data = PatternBytes(200000);
-  WriteFile(dir.File("source"), data);
-  HttpFixture server;
+  TServedFile served(200000);
+  auto& [dir, data, server] = served;
   fx::ServeOptions drop;
   drop.DropAfter = 5000;
   server.Route("/f", {fx::Serve(dir.File("source"), drop)}, 1, rfRanged);
@@ -314,14 +304,10 @@ TEST(TclDownLoadItem, StatusEventsOfFailingRunsFollowTheRanges) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TempDir dir;
-    const std::string data = PatternBytes(40000);
-    WriteFile(dir.File("source"), data);
-    HttpFixture server;
+    TServedFile served(40000);
+    auto& [dir, data, server] = served;
     server.Route("/f", {fx::Send(HttpResponse(404, "Not Found"))}, c.FailedRanges, rfRanged);
-    fx::ServeOptions slow;
-    slow.Split = 2000;
-    slow.DelayMs = 20;
+    const fx::ServeOptions slow = Slowly(2000, 20);
     server.Route("/f", {fx::Serve(dir.File("source"), slow)});
     TDownLoader loader;
     loader.Control.SetTryCount(1);

@@ -26,6 +26,23 @@ struct TRefused : std::runtime_error {
 
 std::string NotFound() { return HttpResponse(404, "Not Found", {"Content-Type: text/plain"}, "gone"); }
 
+// A threader for a path that is always refused, with its error codes and statuses recorded.
+struct TRefusedThreader {
+  explicit TRefusedThreader(int32_t aReconnectAfter) {
+    Server.Route("/missing", {fx::Send(NotFound())});
+    Threader.SetReconnectAfter(aReconnectAfter);
+    Threader.OnError = [this](TclCustomThreader*, const std::string& aError, int32_t aCode) {
+      Codes.push_back(aCode);
+      EXPECT_EQ(aError, "HTTP resource access error occured, code = 404");
+    };
+    Threader.OnStatusChanged = [this](TclCustomThreader*, TclProcessStatus aStatus) { Statuses.push_back(aStatus); };
+  }
+  HttpFixture Server;
+  TclDownLoadThreader Threader{Server.Url("/missing"), nullptr, false};
+  std::vector<int32_t> Codes;
+  std::vector<TclProcessStatus> Statuses;
+};
+
 }  // namespace
 
 TEST(TclDownLoadThreader, WaitServesTheEventsAndRaisesOnlyItsOwnThreadersException) {
@@ -33,9 +50,7 @@ TEST(TclDownLoadThreader, WaitServesTheEventsAndRaisesOnlyItsOwnThreadersExcepti
   const std::string data = PatternBytes(40000);
   WriteFile(dir.File("slow.bin"), data);
   HttpFixture server;
-  fx::ServeOptions slow;
-  slow.Split = 4000;
-  slow.DelayMs = 30;
+  const fx::ServeOptions slow = Slowly(4000, 30);
   server.Route("/slow.bin", {fx::Serve(dir.File("slow.bin"), slow)});
   server.Route("/missing", {fx::Send(NotFound())});
 
@@ -69,22 +84,12 @@ TEST(TclDownLoadThreader, WaitServesTheEventsAndRaisesOnlyItsOwnThreadersExcepti
 }
 
 TEST(TclDownLoadThreader, RefusedStatusIsTriedTryCountTimesApartThenReportedOnce) {
-  HttpFixture server;
-  server.Route("/missing", {fx::Send(NotFound())});
-  TclDownLoadThreader threader(server.Url("/missing"), nullptr, false);
-  threader.SetReconnectAfter(2000);
-  std::vector<int32_t> codes;
-  std::vector<TclProcessStatus> statuses;
-  threader.OnError = [&](TclCustomThreader*, const std::string& aError, int32_t aCode) {
-    codes.push_back(aCode);
-    EXPECT_EQ(aError, "HTTP resource access error occured, code = 404");
-  };
-  threader.OnStatusChanged = [&](TclCustomThreader*, TclProcessStatus aStatus) { statuses.push_back(aStatus); };
-  threader.Perform();
-  threader.Wait();
-  EXPECT_EQ(codes, std::vector<int32_t>{404});
-  EXPECT_EQ(statuses, (std::vector<TclProcessStatus>{psProcess, psFailed}));
-  const auto requests = server.Requests();
+  TRefusedThreader refused(2000);
+  refused.Threader.Perform();
+  refused.Threader.Wait();
+  EXPECT_EQ(refused.Codes, std::vector<int32_t>{404});
+  EXPECT_EQ(refused.Statuses, (std::vector<TclProcessStatus>{psProcess, psFailed}));
+  const auto requests = refused.Server.Requests();
   ASSERT_EQ(requests.size(), 5u);
   for (size_t i = 1; i < requests.size(); ++i) {
     const double gap = requests[i].Time - requests[i - 1].Time;
@@ -94,22 +99,15 @@ TEST(TclDownLoadThreader, RefusedStatusIsTriedTryCountTimesApartThenReportedOnce
 }
 
 TEST(TclDownLoadThreader, StopDuringThePauseEndsAtOnceWithoutError) {
-  HttpFixture server;
-  server.Route("/missing", {fx::Send(NotFound())});
-  TclDownLoadThreader threader(server.Url("/missing"), nullptr, false);
-  threader.SetReconnectAfter(60000);
-  std::vector<int32_t> codes;
-  std::vector<TclProcessStatus> statuses;
-  threader.OnError = [&](TclCustomThreader*, const std::string&, int32_t aCode) { codes.push_back(aCode); };
-  threader.OnStatusChanged = [&](TclCustomThreader*, TclProcessStatus aStatus) { statuses.push_back(aStatus); };
-  threader.Perform();
-  ASSERT_TRUE(ServeUntil([&] { return !server.Requests().empty(); }));
+  TRefusedThreader refused(60000);
+  refused.Threader.Perform();
+  ASSERT_TRUE(ServeUntil([&] { return !refused.Server.Requests().empty(); }));
   ServeUntil([] { return false; }, 300);  // the refusal arrives, the pause begins
   const auto stopped = TClock::now();
-  threader.Stop();
-  threader.Wait();
+  refused.Threader.Stop();
+  refused.Threader.Wait();
   EXPECT_LT(SecondsSince(stopped), 1.0);
-  EXPECT_TRUE(codes.empty());
-  EXPECT_EQ(statuses, (std::vector<TclProcessStatus>{psProcess, psTerminated}));
-  EXPECT_EQ(server.Requests().size(), 1u);
+  EXPECT_TRUE(refused.Codes.empty());
+  EXPECT_EQ(refused.Statuses, (std::vector<TclProcessStatus>{psProcess, psTerminated}));
+  EXPECT_EQ(refused.Server.Requests().size(), 1u);
 }

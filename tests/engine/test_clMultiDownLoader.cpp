@@ -33,9 +33,7 @@ TclDownLoadItem* AddItem(TclMultiDownLoader& aControl, const std::string& aURL, 
 struct TSlowServer {
   explicit TSlowServer(size_t aSize = 100000, double aSeconds = 10) {
     WriteFile(Dir.File("source"), PatternBytes(aSize));
-    fx::ServeOptions slow;
-    slow.Split = 1000;
-    slow.DelayMs = int(aSeconds * 1000 / (aSize / 1000));
+    const fx::ServeOptions slow = Slowly(1000, int(aSeconds * 1000 / (aSize / 1000)));
     Server.Route("/f", {fx::Serve(Dir.File("source"), slow)});
     Server.Route("/fast", {fx::Serve(Dir.File("source"))});
   }
