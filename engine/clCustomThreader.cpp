@@ -37,15 +37,7 @@ TAction* Kept(TclInternetConnection& aConnection) {
 TclCustomThreader::TclCustomThreader(const std::string& aURL, TStream* aDataStream)
     : FURL(aURL), FDataStream(aDataStream) {}
 
-TclCustomThreader::~TclCustomThreader() {
-  // The thread may still use the own connection until it has ended.
-  if (Started() && !FreeOnTerminate()) {
-    try {
-      WaitFor();
-    } catch (...) {
-    }
-  }
-}
+TclCustomThreader::~TclCustomThreader() { EndBeforeDestruction(); }
 
 void TclCustomThreader::Stop() {
   Terminate();

@@ -125,17 +125,22 @@ bool TclDownLoadItem::MayGoOn() {
 }
 
 void TclDownLoadItem::RunCompleted() {
-  if (FDownloadMode && MayGoOn()) {
+  TclFirstError error;
+  bool goOn = false;
+  error.Run([&] { goOn = FDownloadMode && MayGoOn(); });
+  if (goOn) {
     FDownloadMode = false;
     FDataPhase = true;
     StartDataPhase();
+    error.Raise();
     return;
   }
   if (FDataPhase) {
-    MakePreview();
+    error.Run([this] { MakePreview(); });
     FDataPhase = false;
   }
   Finish();
+  error.Raise();
 }
 
 void TclDownLoadItem::StartDataPhase() {

@@ -17,6 +17,7 @@ class TclDownLoadThreader : public TclCustomThreader {
 public:
   // aIsGetResourceInfo: the information request only.
   TclDownLoadThreader(const std::string& aURL, TStream* aDataStream, bool aIsGetResourceInfo);
+  ~TclDownLoadThreader() override { EndBeforeDestruction(); }
 
   bool IsGetResourceInfo() const { return FIsGetResourceInfo; }
   // Body bytes this threader wrote.

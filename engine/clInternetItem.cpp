@@ -312,13 +312,15 @@ void TclInternetItem::RestartFailedRange(const TclResourceStateItem* aExcept) {
 
 void TclInternetItem::Finish() {
   FHttpResponseHeader = FLastResponseHeader;
+  TclFirstError error;
   FCommitting = true;
-  Commit();
+  error.Run([this] { Commit(); });
   FCommitting = false;
-  FControl->ItemFinished(this);
-  FControl->EndBusy();
+  error.Run([this] { FControl->ItemFinished(this); });
+  error.Run([this] { FControl->EndBusy(); });
   FIdle->Idle.Signal();
-  if (!FDestroying) FControl->DoProcessCompleted(this);
+  if (!FDestroying) error.Run([this] { FControl->DoProcessCompleted(this); });
+  error.Raise();
 }
 
 TclInternetItemList::~TclInternetItemList() { Clear(); }

@@ -6,6 +6,7 @@
 // when it starts and ends. Everything here runs on the control's thread; worker news arrive as
 // synchronized events.
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -107,6 +108,26 @@ public:
   const TStrings& HttpResponseHeader() const { return FHttpResponseHeader; }
 
 protected:
+  // Keeps the first exception of the handlers it runs, so that the run's own steps all happen
+  // before it is raised.
+  class TclFirstError {
+  public:
+    template <typename TStep>
+    void Run(TStep aStep) {
+      try {
+        aStep();
+      } catch (...) {
+        if (!FError) FError = std::current_exception();
+      }
+    }
+    void Raise() {
+      if (FError) std::rethrow_exception(FError);
+    }
+
+  private:
+    std::exception_ptr FError;
+  };
+
   // One running threader and the range it works on (none for the information request of an
   // item without ranges), with the copy of the resource info a data threader fills.
   struct TclThreaderHolder {
@@ -131,7 +152,8 @@ protected:
   // threader gets a copy of the resource info and of the parsed URL, so it requests no
   // information and parses nothing. Started by the caller.
   TclCustomThreader* AddThreader(TclResourceStateItem* aRange, TStream* aDataStream, bool aIsGetResourceInfo);
-  // Reply header, commit, the control told, busy count down, OnProcessCompleted.
+  // Reply header, commit, the control told, busy count down, OnProcessCompleted; a handler's
+  // exception is raised after all of them.
   void Finish();
   virtual void Commit() {}
   // The stream data threaders write to; null outside a data phase.

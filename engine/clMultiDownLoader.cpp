@@ -28,7 +28,9 @@ void TclMultiDownLoader::SetLocalFolder(const std::string& aValue) {
 }
 
 bool TclMultiDownLoader::CanProcess(TclInternetItem* aItem) {
-  if (aItem->Committing() || aItem->LocalFile().empty() || !std::filesystem::exists(aItem->LocalFile())) return true;
+  std::error_code unknown;
+  if (aItem->Committing() || aItem->LocalFile().empty() || !std::filesystem::exists(aItem->LocalFile(), unknown))
+    return true;
   std::string newName;
   TclFileExistsAction action = faReplace;
   if (OnFileExists) OnFileExists(this, aItem->LocalFile(), newName, action);

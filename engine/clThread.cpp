@@ -22,8 +22,10 @@ void ApplyPriority(TclProcessPriority aPriority) {
 
 TclThread::TclThread() : FCreatorPump(TclMessagePump::CurrentShared()) {}
 
-TclThread::~TclThread() {
-  if (!FThread.joinable()) return;
+TclThread::~TclThread() { EndBeforeDestruction(); }
+
+void TclThread::EndBeforeDestruction() {
+  if (!FThread.joinable() || FFreeOnTerminate) return;
   try {
     WaitFor();
   } catch (...) {

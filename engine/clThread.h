@@ -24,7 +24,6 @@ public:
   TclThread& operator=(const TclThread&) = delete;
 
   void Start();
-  bool Started() const { return FThread.joinable(); }
   // Asks Execute to end; it checks Terminated at its own pace.
   void Terminate() { FTerminated.store(true, std::memory_order_release); }
   bool Terminated() const { return FTerminated.load(std::memory_order_acquire); }
@@ -45,6 +44,9 @@ public:
 
 protected:
   virtual void Execute() = 0;
+  // For the destructors of derived classes: a thread that runs and is not freed on termination
+  // is waited for while everything it uses still exists; its exception is dropped.
+  void EndBeforeDestruction();
   // Queues a call for the creating thread; false once that thread no longer serves calls.
   bool PostToCreator(std::function<void()> aCall);
 
