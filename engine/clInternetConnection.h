@@ -13,10 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "common/clLink.h"
 #include "engine/clInternetAction.h"
 #include "engine/clThreadSynchronizer.h"
 
-class TclInternetConnection {
+// Controls and threaders that share a connection hold it through a TclLink.
+class TclInternetConnection : public TclLinkTarget {
 public:
   using TclActionEvent = std::function<void(TclInternetConnection* Sender, TclInternetAction* Action)>;
 

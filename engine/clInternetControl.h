@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "common/clLink.h"
 #include "common/clStringsUtils.h"
 #include "engine/clInternetConnection.h"
 #include "engine/clInternetItem.h"
@@ -53,10 +54,10 @@ public:
   void SetDefaultChar(char aValue) {
     if (static_cast<unsigned char>(aValue) >= 32) FDefaultChar = aValue;
   }
-  // One connection shared by every threader of every item (not owned); then each item uses
-  // one range.
-  TclInternetConnection* Connection() const { return FConnection; }
-  void SetConnection(TclInternetConnection* aValue) { FConnection = aValue; }
+  // One connection shared by every threader of every item (not owned; unlinked when it is
+  // destroyed); then each item uses one range.
+  TclInternetConnection* Connection() const { return FConnection.Get(); }
+  void SetConnection(TclInternetConnection* aValue) { FConnection.Set(aValue); }
   // The data requests' replies fill the resource info; no separate information request.
   bool DoNotGetResourceInfo() const { return FDoNotGetResourceInfo; }
   void SetDoNotGetResourceInfo(bool aValue) { FDoNotGetResourceInfo = aValue; }
@@ -88,7 +89,7 @@ private:
   std::string FInternetAgent = cDefaultInternetAgent;
   char FDefaultChar = char(128);
   int32_t FReconnectAfter = 5000;
-  TclInternetConnection* FConnection = nullptr;
+  TclLink<TclInternetConnection> FConnection;
   bool FDoNotGetResourceInfo = false;
   TclHttpProxySettings FHttpProxySettings;
 };

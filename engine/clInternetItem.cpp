@@ -125,7 +125,7 @@ void TclInternetItem::Assign(const TclInternetItem& aSource) {
   FCertificateFlags = aSource.FCertificateFlags;
   FUseHttpRequest = aSource.FUseHttpRequest;
   FData = aSource.FData;
-  FHttpRequest = aSource.FHttpRequest;
+  FHttpRequest.Set(aSource.HttpRequest());
   Changed();
 }
 
@@ -149,7 +149,9 @@ void TclInternetItem::SetPort(int32_t aValue) { SetLocating(FPort, aValue); }
 
 void TclInternetItem::SetLocalFile(const std::string& aValue) { SetLocating(FLocalFile, aValue); }
 
-void TclInternetItem::SetHttpRequest(TclHttpRequest* aValue) { SetLocating(FHttpRequest, aValue); }
+void TclInternetItem::SetHttpRequest(TclHttpRequest* aValue) {
+  if (FHttpRequest.Set(aValue)) Changed();
+}
 
 void TclInternetItem::SetThreadCount(int32_t aValue) {
   if (aValue >= 1 && aValue <= 10) FThreadCount = aValue;
@@ -175,8 +177,9 @@ void TclInternetItem::AddError(const std::string& aText, int32_t aCode) {
 }
 
 std::string TclInternetItem::RequestURL() const {
-  if (!FUseHttpRequest || !FHttpRequest) return FURL;
-  return FURL + "?" + TclStringsUtils::Trim(TclStringsUtils::GetText(FHttpRequest->RequestSource()));
+  TclHttpRequest* request = HttpRequest();
+  if (!FUseHttpRequest || !request) return FURL;
+  return FURL + "?" + TclStringsUtils::Trim(TclStringsUtils::GetText(request->RequestSource()));
 }
 
 void TclInternetItem::BeginRun(bool aInformationOnly) {
@@ -220,7 +223,7 @@ TclCustomThreader* TclInternetItem::AddThreader(TclResourceStateItem* aRange, TS
 }
 
 void TclInternetItem::ConfigureThreader(TclCustomThreader& aThreader) {
-  if (FHttpRequest) aThreader.SetRequestHeader(FHttpRequest->HeaderSource());
+  if (TclHttpRequest* request = HttpRequest()) aThreader.SetRequestHeader(request->HeaderSource());
   aThreader.SetPriority(FPriority);
   aThreader.SetBatchSize(FControl->BatchSize());
   aThreader.SetTryCount(FControl->TryCount());

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/clLink.h"
 #include "common/clStreams.h"
 #include "common/clStringsUtils.h"
 #include "engine/clCustomThreader.h"
@@ -90,8 +91,9 @@ public:
   // One connection for all threaders of the item, kept open between requests.
   bool KeepConnection() const { return FKeepConnection; }
   void SetKeepConnection(bool aValue) { FKeepConnection = aValue; }
-  // Request object (not owned) whose header lines go with every request.
-  TclHttpRequest* HttpRequest() const { return FHttpRequest; }
+  // Request object whose header lines go with every request; not owned, unlinked when it is
+  // destroyed.
+  TclHttpRequest* HttpRequest() const { return FHttpRequest.Get(); }
   void SetHttpRequest(TclHttpRequest* aValue);
   // Also send the request object's body text as the URL's query.
   bool UseHttpRequest() const { return FUseHttpRequest; }
@@ -216,7 +218,7 @@ private:
   bool FKeepConnection = false;
   std::unique_ptr<TclInternetConnection> FOwnConnection;
   void* FData = nullptr;
-  TclHttpRequest* FHttpRequest = nullptr;
+  TclLink<TclHttpRequest> FHttpRequest;
   bool FUseHttpRequest = false;
   TStrings FHttpResponseHeader;
   int32_t FPort = 0;

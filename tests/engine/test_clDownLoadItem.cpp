@@ -398,6 +398,35 @@ TEST(TclDownLoadItem, CompressedReplyIsDecodedExactlyOnce) {
   EXPECT_EQ(stream.Data(), text);
 }
 
+TEST(TclDownLoadItem, RequestObjectHeaderLinesAndTheAgentGoWithEveryRequest) {
+  TServedFile served(30000);
+  auto& [dir, data, server] = served;
+  server.Route("/f", {fx::Serve(dir.File("source"))});
+  TDownLoader loader;
+  loader.Control.SetInternetAgent("Agent/1.0");
+  TclHttpRequest request;
+  request.Header().SetReferer("https://www.zentavo.com/");
+  TclDownLoadItem* item = loader.Add(server.Url("/f"), dir.File("f.vtq"), 3);
+  item->SetHttpRequest(&request);
+  loader.Run(item);
+  EXPECT_TRUE(SameBytes(ReadFile(dir.File("f.vtq")), data));
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  for (const RecordedRequest& r : requests) {
+    EXPECT_EQ(r.Field("Accept"), "*/*");
+    EXPECT_EQ(r.Field("Referer"), "https://www.zentavo.com/");
+    EXPECT_EQ(r.Field("User-Agent"), "Agent/1.0");
+    EXPECT_EQ(r.Field("Content-Length"), "");
+  }
+  // The body text of the request object goes as the query, without its Content- lines.
+  request.AddTextData("a=1&b=2");
+  item->SetUseHttpRequest(true);
+  loader.Run(item);
+  requests = server.Requests();
+  EXPECT_EQ(requests.back().RequestLine(), "GET /f?a=1&b=2 HTTP/1.1");
+  EXPECT_EQ(requests.back().Field("Content-Length"), "");
+}
+
 TEST(TclDownLoadItem, DeleteRemoteFileSendsDeleteAndRaisesARefusal) {
   HttpFixture server;
   server.Route("/gone", {fx::Send(HttpResponse(204, "No Content"))});

@@ -245,6 +245,21 @@ TEST(TclMultiDownLoader, HandlersThatThrowAtTheEndOfARunStallNothing) {
   EXPECT_EQ(events.Lines().back(), "completed 1 psSuccess");
 }
 
+TEST(TclMultiDownLoader, LinksToARequestObjectOrAConnectionClearWhenTheyAreDestroyed) {
+  TclMultiDownLoader control;
+  TclDownLoadItem* item = control.DownLoadList().Add();
+  {
+    TclHttpRequest request;
+    TclInternetConnection connection;
+    item->SetHttpRequest(&request);
+    control.SetConnection(&connection);
+    EXPECT_EQ(item->HttpRequest(), &request);
+    EXPECT_EQ(control.Connection(), &connection);
+  }
+  EXPECT_EQ(item->HttpRequest(), nullptr);
+  EXPECT_EQ(control.Connection(), nullptr);
+}
+
 TEST(TclMultiDownLoader, SettingsKeepTheirDefaultsAgainstValuesOutOfRange) {
   TclMultiDownLoader control;
   TclDownLoadItem* item = control.DownLoadList().Add();
