@@ -23,17 +23,21 @@ bool HasZlibHeader(std::string_view aData) {
   return (method & 0x0F) == 8 && (method >> 4) <= 7 && (flags & 0x20) == 0 && (method * 256 + flags) % 31 == 0;
 }
 
-// What follows a byte order mark and white space: the text of an XML document begins with "<".
+// The text after a byte order mark and white space.
 std::string_view XmlStart(std::string_view aText) {
   if (aText.substr(0, kByteOrderMark.size()) == kByteOrderMark) aText.remove_prefix(kByteOrderMark.size());
   size_t start = aText.find_first_not_of(" \t\r\n");
   return start == std::string_view::npos ? std::string_view() : aText.substr(start);
 }
 
-bool LooksLikeXml(std::string_view aText) { return XmlStart(aText).substr(0, 1) == "<"; }
+// A comment list: an XML declaration or the list's root element first (not an error page's HTML).
+bool IsCommentXml(std::string_view aText) {
+  std::string_view start = XmlStart(aText);
+  return start.starts_with("<?xml") || start.starts_with("<i>") || start.starts_with("<i ");
+}
 
 bool InflatedXml(const std::string& aCompressed, std::string& aXml) {
-  return InflateComment(aCompressed, aXml) && LooksLikeXml(aXml);
+  return InflateComment(aCompressed, aXml) && IsCommentXml(aXml);
 }
 
 }  // namespace
@@ -69,7 +73,7 @@ bool DecodeCommentReply(const std::string& aReply, std::string& aXml) {
   if (HasZlibHeader(aReply) && InflatedXml(aReply, aXml)) return true;
   if (InflatedXml(std::string(kZlibHeader) + aReply, aXml)) return true;
   // Text that no inflation turns into XML and that is XML itself is the list uncompressed.
-  if (!LooksLikeXml(aReply)) return false;
+  if (!IsCommentXml(aReply)) return false;
   aXml = aReply;
   return true;
 }

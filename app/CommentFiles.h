@@ -17,5 +17,5 @@ bool InflateComment(const std::string& aCompressed, std::string& aOutput);
 
 // The XML text of a comment reply: raw deflate (inflated behind the zlib header 0x78 0x9C), data
 // that already carries a zlib header, or XML text as it is. False when the reply gives no text
-// that begins as XML does.
+// that begins as a comment list does (an XML declaration or the root element "i").
 bool DecodeCommentReply(const std::string& aReply, std::string& aXml);

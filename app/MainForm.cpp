@@ -11,6 +11,11 @@ constexpr const char* kUpdateAddress = "https://zentavo-downloader.github.io/dow
 constexpr const char* kBinderNotWritten = "Flv合并程序释放失败，下载的分段视频将无法自动合并！";
 constexpr const char* kBinderMissing = "软件在启动时不能正常释放Flv合并程序，分段视频无法自动合并！";
 
+// The user agent of the download controls' requests.
+constexpr const char* kDesktopAgent =
+    "Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/70.0.3538.110 "
+    "Safari/537.36";
+
 }  // namespace
 
 TForm1::TForm1(TAppPlatform& aPlatform, TSiteSettings aSite)
@@ -43,6 +48,23 @@ TForm1::TForm1(TAppPlatform& aPlatform, TSiteSettings aSite)
   tmr2.OnTimer = [this](TTimer* aSender) { tmr2Timer(aSender); };
 
   chk2.SetChecked(true);
+  clMdloader3.SetInternetAgent(kDesktopAgent);
+  clMdloader3.SetReconnectAfter(2000);
+  clMdloader3.SetMaxStartedItems(10);
+  clMdloader3.OnStatusChanged = [this](TclMultiInternetControl* aSender, TclInternetItem* aItem,
+                                       TclProcessStatus aStatus) { clMdloader3StatusChanged(aSender, aItem, aStatus); };
+  clMdloader3.OnError = [this](TclMultiInternetControl* aSender, TclInternetItem* aItem, const std::string& aError,
+                               int32_t aCode) { clMdloader3Error(aSender, aItem, aError, aCode); };
+  clMdloader3.OnProcessCompleted = [this](TclMultiInternetControl* aSender, TclInternetItem* aItem) {
+    clMdloader3ProcessCompleted(aSender, aItem);
+  };
+  tmr3.OnTimer = [this](TTimer* aSender) { tmr3Timer(aSender); };
+  N9.OnClick = [this](TMenuItem* aSender) { N9Click(aSender); };
+  XML1.OnClick = [this](TMenuItem* aSender) { XML1Click(aSender); };
+  btn4.OnClick = [this](TButton* aSender) { btn4Click(aSender); };
+  btn5.OnClick = [this](TButton* aSender) { btn5Click(aSender); };
+  btn3.OnClick = [this](TButton* aSender) { btn3Click(aSender); };
+  N11.OnClick = [this](TMenuItem* aSender) { N11Click(aSender); };
   lv5.SetPopupMenu(&pm3);
   // A finished comment file also looks at the merge queue.
   lv5.OnInsert = [this](TListView* aSender, int aIndex) { lv3Insert(aSender, aIndex); };
@@ -62,6 +84,11 @@ TForm1::TForm1(TAppPlatform& aPlatform, TSiteSettings aSite)
 }
 
 TForm1::~TForm1() {
+  // The comment items go first, with their events: the window is half gone by then.
+  clMdloader3.OnStatusChanged = nullptr;
+  clMdloader3.OnError = nullptr;
+  clMdloader3.OnProcessCompleted = nullptr;
+  clMdloader3.DownLoadList().Clear();
   if (MergeThread) {
     Closing = true;
     KillBinderProcesses();

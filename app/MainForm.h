@@ -4,6 +4,7 @@
 // handlers of each workflow live in units of their own; this one holds start-up.
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
@@ -13,6 +14,7 @@
 #include "app/AppPlatform.h"
 #include "app/Controls.h"
 #include "app/SiteSettings.h"
+#include "engine/clMultiDownLoader.h"
 #include "http/clHttp.h"
 #include "http/clHttpRequest.h"
 #include "platform/clChildProcess.h"
@@ -80,6 +82,20 @@ public:
   std::shared_ptr<TclChildProcess> StartBinder(const std::string& aBinder, const std::vector<std::string>& aArgs);
   bool IsBinderRunning();
   void KillBinderProcesses();
+
+  // Comment downloads: one item of clMdloader3 and one row of lv4 per comment file; the replies
+  // are inflated and written here.
+  void N9Click(TMenuItem* Sender);    // the selected parts of lv2
+  void XML1Click(TMenuItem* Sender);  // all parts of lv2
+  void btn4Click(TButton* Sender);    // start all
+  void btn5Click(TButton* Sender);    // stop all
+  void btn3Click(TButton* Sender);    // clear both comment lists
+  void N11Click(TMenuItem* Sender);   // clear the finished files' list
+  void tmr3Timer(TTimer* Sender);
+  void clMdloader3StatusChanged(TclMultiInternetControl* Sender, TclInternetItem* Item, TclProcessStatus Status);
+  void clMdloader3Error(TclMultiInternetControl* Sender, TclInternetItem* Item, const std::string& Error,
+                        int32_t ErrorCode);
+  void clMdloader3ProcessCompleted(TclMultiInternetControl* Sender, TclInternetItem* Item);
 
   // Always ends with the path separator; edt2 shows it.
   const std::string& SaveFolder() const { return FSaveFolder; }
@@ -153,6 +169,9 @@ public:
   TclHttpRequest clhtprqst1;
   TclHttp clhtp1;
 
+  // Comment files. Declared after the request object its items use.
+  TclMultiDownLoader clMdloader3;
+
   // Speed tick of the video downloads, start of the next merge, stop of the comment downloads.
   TTimer tmr1;
   TTimer tmr2;
@@ -167,4 +186,11 @@ private:
   const TSiteSettings FSite;
   std::string FSaveFolder;
   TclChildProcessList FBinders;
+  // The reply buffers of the comment items that transfer.
+  std::map<const TclInternetItem*, std::unique_ptr<TMemoryStream>> FCommentReplies;
+
+  void AddCommentDownloads(bool aSelectedOnly);
+  // Stops every comment item, waits until none runs, and marks the rows that waited or ran.
+  void StopCommentDownloads();
+  TclInternetItem* CommentItem(int aRow) { return clMdloader3.DownLoadList().Item(aRow); }
 };

@@ -87,6 +87,8 @@ TEST(DecodeCommentReply, EveryFormTheListComesInAndWhatIsNoList) {
       {"plain XML text", kXml, true, kXml},
       {"plain XML with a byte order mark", bom + "\n<i></i>", true, bom + "\n<i></i>"},
       {"garbage", "this is no comment list, just words", false, ""},
+      {"an error page", "<!DOCTYPE html><html><body>busy</body></html>", false, ""},
+      {"an error page, deflated", Raw("<html><body>busy</body></html>"), false, ""},
       {"random bytes", zlibref::RandomBytes(3000), false, ""},
       {"deflate of something that is no XML", Raw("{\"code\":-404}"), false, ""},
       {"deflate of nothing", Raw(""), false, ""},

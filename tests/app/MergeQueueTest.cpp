@@ -13,6 +13,7 @@
 #include "app/GatFlv.h"
 #include "app/HeadlessPlatform.h"
 #include "app/MainForm.h"
+#include "tests/support/AppWaits.h"
 #include "tests/support/FfmpegTools.h"
 #include "tests/support/TestSupport.h"
 
@@ -84,14 +85,8 @@ protected:
   // The merged file's name is taken by a pipe that nobody reads: the binder stays in the
   // creation of its output until it is stopped.
   void BlockAtMergedFile(const std::string& aBase) { ASSERT_EQ(mkfifo((Folder() + aBase + ".flv").c_str(), 0600), 0); }
-  // Serves the UI thread's events until aDone holds.
   bool WaitUntil(const std::function<bool()>& aDone, int aTimeoutMs = 30000) {
-    auto end = TClock::now() + std::chrono::milliseconds(aTimeoutMs);
-    while (!aDone()) {
-      if (TClock::now() > end) return false;
-      Platform.WaitForEvents(20);
-    }
-    return true;
+    return ServeUntil(Platform, aDone, aTimeoutMs);
   }
   bool QueueDrained() { return Form.lv3.Count() == 0 && !Form.MergeThread; }
 
