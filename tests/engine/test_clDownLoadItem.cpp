@@ -291,16 +291,20 @@ TEST(TclDownLoadItem, StatusEventsOfFailingRunsFollowTheRanges) {
     const char* Name;
     int FailedRanges;  // ranged requests answered 404 (one try each)
     TLines Lines;
+    TLines Alternative;  // when the second range fails only after the first one's end was reported
   };
   const TCase cases[] = {
       {"a range fails while the other runs",
        1,
        {"status 0 psProcess", "url 0", "info 0", "error 0 404", "status 0 psFailed", "status 0 psProcess",
-        "status 0 psSuccess", "text 0", "completed 0 psSuccess"}},
+        "status 0 psSuccess", "text 0", "completed 0 psSuccess"},
+       {}},
       {"all ranges fail",
        2,
        {"status 0 psProcess", "url 0", "info 0", "error 0 404", "error 0 404", "status 0 psFailed", "text 0",
-        "completed 0 psFailed"}},
+        "completed 0 psFailed"},
+       {"status 0 psProcess", "url 0", "info 0", "error 0 404", "status 0 psFailed", "status 0 psProcess",
+        "error 0 404", "status 0 psFailed", "text 0", "completed 0 psFailed"}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -313,7 +317,8 @@ TEST(TclDownLoadItem, StatusEventsOfFailingRunsFollowTheRanges) {
     loader.Control.SetTryCount(1);
     TclDownLoadItem* item = loader.Add(server.Url("/f"), dir.File("f.vtq"), 2);
     loader.Run(item);
-    EXPECT_EQ(loader.Events.ItemLines(0), c.Lines);
+    const TLines lines = loader.Events.ItemLines(0);
+    if (c.Alternative.empty() || lines != c.Alternative) EXPECT_EQ(lines, c.Lines);
   }
 }
 

@@ -408,12 +408,14 @@ TEST_F(MainWindowTest, ARowChangeRedrawsThatRowOnly) {
   QAbstractItemModel* rows = Widget<QTreeWidget>("lv1")->model();
   std::set<int> changedRows;
   int rebuilt = 0;
-  QObject::connect(rows, &QAbstractItemModel::dataChanged, [&](const QModelIndex& aFirst, const QModelIndex& aLast) {
+  // The watchers go with this test's locals, before the window tears its rows down.
+  QObject watch;
+  QObject::connect(rows, &QAbstractItemModel::dataChanged, &watch, [&](const QModelIndex& aFirst, const QModelIndex& aLast) {
     for (int row = aFirst.row(); row <= aLast.row(); ++row) changedRows.insert(row);
   });
-  QObject::connect(rows, &QAbstractItemModel::modelReset, [&] { ++rebuilt; });
-  QObject::connect(rows, &QAbstractItemModel::layoutChanged, [&] { ++rebuilt; });
-  QObject::connect(rows, &QAbstractItemModel::rowsRemoved, [&] { ++rebuilt; });
+  QObject::connect(rows, &QAbstractItemModel::modelReset, &watch, [&] { ++rebuilt; });
+  QObject::connect(rows, &QAbstractItemModel::layoutChanged, &watch, [&] { ++rebuilt; });
+  QObject::connect(rows, &QAbstractItemModel::rowsRemoved, &watch, [&] { ++rebuilt; });
   Form.lv1.SetSubItem(3, 2, "42%");
   Form.lv1.SetItemCaption(3, "►");
   EXPECT_EQ(changedRows, std::set<int>{3});
