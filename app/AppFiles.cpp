@@ -12,6 +12,10 @@ bool FileExists(const std::string& aPath) {
   return stat(aPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+void DeleteFileIfExists(const std::string& aPath) {
+  if (FileExists(aPath)) unlink(aPath.c_str());
+}
+
 bool RenameFileNoReplace(const std::string& aFrom, const std::string& aTo) {
   if (renameat2(AT_FDCWD, aFrom.c_str(), AT_FDCWD, aTo.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;

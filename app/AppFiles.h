@@ -7,6 +7,8 @@
 inline constexpr const char kTemporarySuffix[] = ".XXXXXX";
 
 bool FileExists(const std::string& aPath);
+// Deletes the file aPath when there is one.
+void DeleteFileIfExists(const std::string& aPath);
 // Moves aFrom to aTo unless aTo exists already.
 bool RenameFileNoReplace(const std::string& aFrom, const std::string& aTo);
 // Creates aPath holding aData (aExecutable: with the execute bits) unless it exists already, so an

@@ -110,7 +110,7 @@ void TForm1::btn1Click(TButton* Sender) {
     lv2.SetEnabled(true);
     return;
   }
-  ListPage(std::move(page));
+  if (ListPage(std::move(page))) StartPlayRequests();
 }
 
 std::string TForm1::FetchPage(const std::string& aAddress) {
@@ -124,7 +124,7 @@ std::string TForm1::FetchPage(const std::string& aAddress) {
   return TclTranslator::GetString(body.Data(), "utf-8");
 }
 
-void TForm1::ListPage(std::string aPage) {
+bool TForm1::ListPage(std::string aPage) {
   PageKind = 0;
   std::string title;
   size_t titleAt = aPage.find("\"title\":\"");
@@ -139,7 +139,7 @@ void TForm1::ListPage(std::string aPage) {
     FPlatform.ShowMessage(kNoVideoInfo);
     btn1.SetEnabled(true);
     lv2.SetEnabled(true);
-    return;
+    return false;
   }
   size_t close = aPage.find("}]");
   aPage.resize(close == std::string::npos ? 0 : close + 1);
@@ -152,7 +152,7 @@ void TForm1::ListPage(std::string aPage) {
     FPlatform.ShowMessage(kNothingFound);
     btn1.SetEnabled(true);
     lv2.SetEnabled(true);
-    return;
+    return false;
   }
   if (lv2.Count() == 1 && !title.empty()) lv2.SetSubItem(0, 0, title);
   for (int i = 0; i < lv2.Count(); ++i) {
@@ -161,9 +161,7 @@ void TForm1::ListPage(std::string aPage) {
     if (chk4.Checked()) lv2.SetSubItem(i, 0, number);
     FPlatform.ProcessPendingEvents();
   }
-  // The rows' play addresses are asked for next; until that stage exists the listing ends here.
-  btn1.SetEnabled(true);
-  lv2.SetEnabled(true);
+  return true;
 }
 
 void TForm1::AddPageRows(std::string_view aPage, const std::string& aTitle) {

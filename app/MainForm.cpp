@@ -81,6 +81,43 @@ TForm1::TForm1(TAppPlatform& aPlatform, TSiteSettings aSite)
   clhtprqst1.Header().SetReferer(FSite.MainAddress);
   clhtp1.SetRequest(&clhtprqst1);
   clhtp1.SetUserAgent("Mozilla/5.0 (iPhone; CPU iPhone OS 9_1 like Mac OS X)");
+
+  clMdloader2.SetInternetAgent(kDesktopAgent);
+  clMdloader2.SetReconnectAfter(2000);
+  clMdloader2.SetMaxStartedItems(10);
+  clMdloader2.OnIsBusyChanged = [this](TclCustomInternetControl* aSender) { clMdloader2IsBusyChanged(aSender); };
+  clMdloader2.OnStatusChanged = [this](TclMultiInternetControl* aSender, TclInternetItem* aItem,
+                                       TclProcessStatus aStatus) { clMdloader2StatusChanged(aSender, aItem, aStatus); };
+  clMdloader2.OnProcessCompleted = [this](TclMultiInternetControl* aSender, TclInternetItem* aItem) {
+    clMdloader2ProcessCompleted(aSender, aItem);
+  };
+
+  clMdloader1.SetInternetAgent(kDesktopAgent);
+  clMdloader1.OnIsBusyChanged = [this](TclCustomInternetControl* aSender) { clMdloader1IsBusyChanged(aSender); };
+  clMdloader1.OnStatusChanged = [this](TclMultiInternetControl* aSender, TclInternetItem* aItem,
+                                       TclProcessStatus aStatus) { clMdloader1StatusChanged(aSender, aItem, aStatus); };
+  clMdloader1.OnDataItemProceed = [this](TclMultiInternetControl* aSender, TclInternetItem* aItem,
+                                         TclResourceInfo* aInfo, TclResourceStateItem* aState, const char* aData,
+                                         int32_t aSize) {
+    clMdloader1DataItemProceed(aSender, aItem, aInfo, aState, aData, aSize);
+  };
+  clMdloader1.OnProcessCompleted = [this](TclMultiInternetControl* aSender, TclInternetItem* aItem) {
+    clMdloader1ProcessCompleted(aSender, aItem);
+  };
+  tmr1.OnTimer = [this](TTimer* aSender) { tmr1Timer(aSender); };
+
+  N1.OnClick = [this](TMenuItem* aSender) { N1Click(aSender); };
+  N2.OnClick = [this](TMenuItem* aSender) { N2Click(aSender); };
+  N3.OnClick = [this](TMenuItem* aSender) { N3Click(aSender); };
+  N4.OnClick = [this](TMenuItem* aSender) { N4Click(aSender); };
+  N5.OnClick = [this](TMenuItem* aSender) { N5Click(aSender); };
+  N6.OnClick = [this](TMenuItem* aSender) { N6Click(aSender); };
+  N7.OnClick = [this](TMenuItem* aSender) { N7Click(aSender); };
+  N8.OnClick = [this](TMenuItem* aSender) { N8Click(aSender); };
+  lv1.OnDblClick = [this](TListView* aSender) { lv1DblClick(aSender); };
+  cbb1.OnChange = [this](TComboBox* aSender) { cbb1Change(aSender); };
+  cbb2.OnChange = [this](TComboBox* aSender) { cbb2Change(aSender); };
+  cbb3.OnChange = [this](TComboBox* aSender) { cbb3Change(aSender); };
 }
 
 TForm1::~TForm1() {
@@ -93,6 +130,13 @@ TForm1::~TForm1() {
     Closing = true;
     KillBinderProcesses();
     delete MergeThread;
+  }
+  // The controls stop and wait for their items as they go; the window is half gone by then.
+  for (TclMultiDownLoader* control : {&clMdloader1, &clMdloader2}) {
+    control->OnIsBusyChanged = nullptr;
+    control->OnStatusChanged = nullptr;
+    control->OnDataItemProceed = nullptr;
+    control->OnProcessCompleted = nullptr;
   }
 }
 
@@ -113,6 +157,7 @@ bool TForm1::BinderFilesPresent() {
 
 void TForm1::FormCreate() {
   SetSaveFolder(AppFolder());
+  clMdloader1.SetMaxStartedItems(DownloadLimitShown());
 
   // The binder files are written only where missing: a copy already there is never replaced.
   struct TBinderFile {

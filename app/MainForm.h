@@ -9,6 +9,7 @@
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "app/AppPlatform.h"
@@ -30,7 +31,8 @@ public:
   static constexpr int Height = 560;
 
   explicit TForm1(TAppPlatform& aPlatform, TSiteSettings aSite = {});
-  // A merge still running is ended first, without deleting anything; binders still running go.
+  // A merge still running is ended first, without deleting anything; binders still running go;
+  // downloads still running are stopped, their events no longer reaching the window.
   ~TForm1() override;
 
   TAppPlatform& Platform() { return FPlatform; }
@@ -44,16 +46,46 @@ public:
   void btn1Click(TButton* Sender);
   // The page's body as UTF-8 text; empty when the request failed in any way.
   std::string FetchPage(const std::string& aAddress);
-  void ListPage(std::string aPage);
+  // The rows of a fetched page. True when rows were listed: btn1 and lv2 then stay disabled until
+  // the rows' play addresses have been asked for.
+  bool ListPage(std::string aPage);
   void AddPageRows(std::string_view aPage, const std::string& aTitle);
   void AddEpisodeRows(std::string_view aPage, const std::string& aTitle);
 
-  // Play addresses: the request of a row's cid for the page kind and quality of the last listing,
-  // and the reply of an ordinary or an episode page written into row aRow of lv2 ("×" when the
-  // reply holds no usable addresses).
+  // Play addresses: one request per row of lv2 (the address for a row's cid follows the page kind
+  // and quality of the last listing), and the reply of an ordinary or an episode page written into
+  // row aRow ("×" when the reply holds no usable addresses).
+  void StartPlayRequests();
   std::string PlayRequestAddress(const std::string& aCid) const;
   void ParsePlayReply(const std::string& aText, int aRow);
   void ParseEpisodePlayReply(const std::string& aText, int aRow);
+  void clMdloader2StatusChanged(TclMultiInternetControl* Sender, TclInternetItem* Item, TclProcessStatus Status);
+  void clMdloader2ProcessCompleted(TclMultiInternetControl* Sender, TclInternetItem* Item);
+  void clMdloader2IsBusyChanged(TclCustomInternetControl* Sender);
+
+  // Video downloads: one item of clMdloader1 and one row of lv1 per segment.
+  void N1Click(TMenuItem* Sender);  // the selected parts of lv2
+  void N2Click(TMenuItem* Sender);  // all parts of lv2
+  void N3Click(TMenuItem* Sender);  // start the selected rows
+  void N4Click(TMenuItem* Sender);  // pause the selected rows
+  void N5Click(TMenuItem* Sender);  // start all
+  void N6Click(TMenuItem* Sender);  // pause all
+  void N7Click(TMenuItem* Sender);  // delete the selected rows with their working files
+  void N8Click(TMenuItem* Sender);  // clear the list and every working file
+  void lv1DblClick(TListView* Sender);
+  void cbb1Change(TComboBox* Sender);
+  void cbb2Change(TComboBox* Sender);
+  void cbb3Change(TComboBox* Sender);
+  void tmr1Timer(TTimer* Sender);
+  void clMdloader1StatusChanged(TclMultiInternetControl* Sender, TclInternetItem* Item, TclProcessStatus Status);
+  void clMdloader1DataItemProceed(TclMultiInternetControl* Sender, TclInternetItem* Item,
+                                  TclResourceInfo* ResourceInfo, TclResourceStateItem* AStateItem,
+                                  const char* CurrentData, int32_t CurrentDataSize);
+  void clMdloader1ProcessCompleted(TclMultiInternetControl* Sender, TclInternetItem* Item);
+  void clMdloader1IsBusyChanged(TclCustomInternetControl* Sender);
+  // Waiting items taken out of the start queue and queued again, so that they start as far as the
+  // current limit allows.
+  void RequeueWaitingItems();
 
   // The save folder command and the folder chooser behind it: the chosen folder with the separator
   // at its end, or empty when the user cancels or picks what is not a folder.
@@ -169,7 +201,10 @@ public:
   TclHttpRequest clhtprqst1;
   TclHttp clhtp1;
 
-  // Comment files. Declared after the request object its items use.
+  // Play-address requests, video segments and comment files. Declared after the request object
+  // their items use.
+  TclMultiDownLoader clMdloader2;
+  TclMultiDownLoader clMdloader1;
   TclMultiDownLoader clMdloader3;
 
   // Speed tick of the video downloads, start of the next merge, stop of the comment downloads.
@@ -181,6 +216,23 @@ private:
   std::string AppFolder();
   bool BinderFilesPresent();
   void WritePlayData(const nlohmann::json& aData, int aRow);
+  // Waits for UI events (which deliver the engine's) until aDone answers true.
+  template <typename TCondition>
+  void ProcessEventsUntil(TCondition aDone) {
+    while (!aDone()) FPlatform.WaitForEvents(50);
+  }
+
+  void AddVideoDownloads(bool aSelectedOnly);
+  void AddPartDownloads(int aRow, int aThreads);
+  void QueueMergeWhenComplete(const std::string& aTag, const std::string& aFolder);
+  void StartVideoRows(bool aSelectedOnly);
+  void StopWaitingItems();
+  int DownloadLimitShown() const;
+  void StopAllVideoItems();
+  bool AnyWaitingRowBusy();
+  std::string RemainingTasksText() const;
+  TclDownLoadItem* VideoItem(int aRow);
+  TclDownLoadItem* VideoItemById(int32_t aId);
 
   TAppPlatform& FPlatform;
   const TSiteSettings FSite;
@@ -193,4 +245,8 @@ private:
   // Stops every comment item, waits until none runs, and marks the rows that waited or ran.
   void StopCommentDownloads();
   TclInternetItem* CommentItem(int aRow) { return clMdloader3.DownLoadList().Item(aRow); }
+  // The video items whose current run RunningCount counts.
+  std::unordered_set<const TclInternetItem*> FCountedRuns;
+  // The reply buffers of the play-address requests.
+  std::map<const TclInternetItem*, std::unique_ptr<TMemoryStream>> FPlayReplies;
 };

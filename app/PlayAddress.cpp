@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/MainForm.h"
+#include "common/clTranslator.h"
 #include "http/clMd5.h"
 
 namespace {
@@ -82,4 +83,51 @@ void TForm1::WritePlayData(const nlohmann::json& aData, int aRow) {
   lv2.SetSubItem(aRow, 2, data->Addresses);
   lv2.SetSubItem(aRow, 3, data->QualityName);
   lv2.SetSubItem(aRow, 4, std::to_string(data->Count));
+}
+void TForm1::StartPlayRequests() {
+  if (clMdloader2.IsBusy()) {
+    clMdloader2.Stop();
+    ProcessEventsUntil([&] { return !clMdloader2.IsBusy(); });
+  }
+  // Ids from 0 again: a reply finds its row by its item's id.
+  clMdloader2.DownLoadList().ClearAndResetID();
+  for (int row = 0; row < lv2.Count(); ++row) {
+    TclDownLoadItem* item = clMdloader2.DownLoadList().Add();
+    item->SetThreadCount(1);
+    item->SetURL(PlayRequestAddress(lv2.SubItem(row, 1)));
+    item->SetHttpRequest(&clhtprqst1);
+    item->Start(true);
+  }
+}
+
+void TForm1::clMdloader2StatusChanged(TclMultiInternetControl* Sender, TclInternetItem* Item, TclProcessStatus Status) {
+  // The reply is collected in memory; no file is written.
+  if (Status != psProcess || Item->DataStream()) return;
+  auto stream = std::make_unique<TMemoryStream>();
+  Item->SetDataStream(stream.get());
+  FPlayReplies[Item] = std::move(stream);
+}
+
+void TForm1::clMdloader2ProcessCompleted(TclMultiInternetControl* Sender, TclInternetItem* Item) {
+  const int row = Item->ID();
+  std::unique_ptr<TMemoryStream> reply = std::move(FPlayReplies[Item]);
+  FPlayReplies.erase(Item);
+  if (Item->ResourceState().LastStatus() == psSuccess && reply) {
+    std::string text = TclTranslator::GetString(reply->Data(), "utf-8");
+    if (text.find("\"url\":\"") == std::string::npos)
+      lv2.SetItemCaption(row, "×");
+    else if (PageKind == 2)
+      ParseEpisodePlayReply(text, row);
+    else
+      ParsePlayReply(text, row);
+  } else {
+    lv2.SetItemCaption(row, "×");
+  }
+  delete Item;
+}
+
+void TForm1::clMdloader2IsBusyChanged(TclCustomInternetControl* Sender) {
+  if (clMdloader2.IsBusy()) return;
+  btn1.SetEnabled(true);
+  lv2.SetEnabled(true);
 }

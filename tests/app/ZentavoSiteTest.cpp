@@ -1,11 +1,11 @@
 // The local site that the application's workflow is tested against, checked with an ordinary
 // HTTP client (curl) so the other tests can rely on its answers.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <zlib.h>
 
 #include <cstdio>
 
+#include "http/clMd5.h"
 #include "tests/support/ZentavoSite.h"
 
 namespace {
@@ -33,19 +33,6 @@ protected:
   zvtest::TestCert Cert = Ca.Server();
   zvtest::ZentavoSite Site{&Cert};
 };
-
-std::string Md5Hex(const std::string& aText) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(aText.data(), aText.size(), digest, &length, EVP_md5(), nullptr);
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    char pair[3];
-    std::snprintf(pair, sizeof pair, "%02x", digest[i]);
-    hex += pair;
-  }
-  return hex;
-}
 
 std::string RawInflate(const std::string& aData) {
   z_stream stream{};

@@ -128,6 +128,11 @@ std::chrono::milliseconds TimeStopped(const std::function<void()>& aCall, const 
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
 
+std::string FileSha256(const std::string& aPath) {
+  ChildProcess sum({"/usr/bin/sha256sum", "-b", aPath});
+  return sum.ReadLine().substr(0, 64);
+}
+
 std::unique_ptr<ChildProcess> StartFixture(const std::string& aScript, const std::vector<std::string>& aArgs,
                                            std::string& aFirstLine) {
   std::vector<std::string> args{"/usr/bin/python3", "-u", SourceDir() + "/tests/fixtures/" + aScript};

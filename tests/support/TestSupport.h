@@ -57,6 +57,9 @@ private:
 // aCall passes through once the other thread has ended.
 std::chrono::milliseconds TimeStopped(const std::function<void()>& aCall, const std::function<void()>& aStop);
 
+// SHA-256 of a file's content, as 64 lowercase hexadecimal digits.
+std::string FileSha256(const std::string& aPath);
+
 // Starts a python fixture from tests/fixtures with arguments and returns the process after its
 // first output line, which is stored in aFirstLine.
 std::unique_ptr<ChildProcess> StartFixture(const std::string& aScript, const std::vector<std::string>& aArgs,

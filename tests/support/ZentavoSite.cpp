@@ -46,4 +46,13 @@ std::vector<nlohmann::json> ZentavoSite::Requests() const {
   return requests;
 }
 
+std::string ZentavoSite::SegmentSha256(const std::string& aCid, int aIndex, int aTags) {
+  const std::string code =
+      "import hashlib, sys; sys.path.insert(0, sys.argv[1]); import zentavo_site; "
+      "print(hashlib.sha256(zentavo_site.flv_segment(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))).hexdigest())";
+  ChildProcess python({"/usr/bin/python3", "-c", code, SourceDir() + "/tests/fixtures", aCid, std::to_string(aIndex),
+                       std::to_string(aTags)});
+  return python.ReadLine();
+}
+
 }  // namespace zvtest

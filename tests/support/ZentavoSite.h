@@ -26,6 +26,8 @@ public:
   void Configure(const nlohmann::json& aConfig);
   // Every request so far: method, path, query, tls, headers.
   std::vector<nlohmann::json> Requests() const;
+  // SHA-256 (hex) of the segment the site serves for cid and index with aTags video tags.
+  static std::string SegmentSha256(const std::string& aCid, int aIndex, int aTags = 200);
 
 private:
   TempDir FDir;
