@@ -13,10 +13,14 @@
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "app/Controls.h"
@@ -124,6 +128,58 @@ void ShowRow(const TListView& aModel, QTreeWidgetItem* aItem, int aRow) {
   for (int column = 0; column < texts.size(); ++column)
     if (aItem->text(column) != texts[column]) aItem->setText(column, texts[column]);
 }
+
+// A row's texts may change far more often than anyone can read them (a download's progress
+// changes with every block received): a row that has not been redrawn for a while is redrawn at
+// once, otherwise at the end of a short interval, with its texts of then.
+class TRowRefresh : public QObject {
+public:
+  TRowRefresh(const TListView& aModel, QTreeWidget* aWidget) : QObject(aWidget), FModel(aModel), FWidget(aWidget) {
+    FTimer.setSingleShot(true);
+    FTimer.setInterval(kInterval);
+    connect(&FTimer, &QTimer::timeout, this, [this] { ShowPending(); });
+  }
+  void Changed(QTreeWidgetItem* aItem) {
+    auto now = TClock::now();
+    auto shown = FShown.find(aItem);
+    if (shown == FShown.end() || now - shown->second >= kInterval) {
+      FPending.erase(aItem);
+      Show(aItem, now);
+      return;
+    }
+    FPending.insert(aItem);
+    if (!FTimer.isActive()) FTimer.start();
+  }
+  // The row is about to go.
+  void Forget(QTreeWidgetItem* aItem) {
+    FShown.erase(aItem);
+    FPending.erase(aItem);
+  }
+  void ForgetAll() {
+    FShown.clear();
+    FPending.clear();
+  }
+
+private:
+  using TClock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds kInterval{25};
+
+  void Show(QTreeWidgetItem* aItem, TClock::time_point aNow) {
+    ShowRow(FModel, aItem, FWidget->indexOfTopLevelItem(aItem));
+    FShown[aItem] = aNow;
+  }
+  void ShowPending() {
+    auto now = TClock::now();
+    for (QTreeWidgetItem* item : FPending) Show(item, now);
+    FPending.clear();
+  }
+
+  const TListView& FModel;
+  QTreeWidget* FWidget;
+  QTimer FTimer;
+  std::unordered_map<QTreeWidgetItem*, TClock::time_point> FShown;
+  std::unordered_set<QTreeWidgetItem*> FPending;
+};
 
 // Shows the model's selection of aRow, or of every row when aRow is -1, as one change of the
 // widget's selection (one pass over the rows, however many changed).
@@ -282,7 +338,8 @@ void BindListView(TListView& aModel, QTreeWidget* aWidget, QLabel* aCaptionLabel
   // Set while one side takes over a change of the other, so that the change does not echo back:
   // the widget's own selection moves as rows come and go, and the model's already has.
   auto syncing = std::make_shared<bool>(false);
-  Attach(aModel, aWidget, [&aModel, aWidget, aCaptionLabel, syncing](const TControlChange& aChange) {
+  auto* refresh = new TRowRefresh(aModel, aWidget);
+  Attach(aModel, aWidget, [&aModel, aWidget, aCaptionLabel, syncing, refresh](const TControlChange& aChange) {
     if (aChange.Kind == TChangeKind::ckSelection && *syncing) return;
     QScopedValueRollback guard(*syncing, true);
     switch (aChange.Kind) {
@@ -295,14 +352,18 @@ void BindListView(TListView& aModel, QTreeWidget* aWidget, QLabel* aCaptionLabel
         ShowSelection(aModel, aWidget, aChange.Row);
         break;
       case TChangeKind::ckRowDeleted:
-        delete aWidget->takeTopLevelItem(aChange.Row);
+        if (QTreeWidgetItem* item = aWidget->takeTopLevelItem(aChange.Row)) {
+          refresh->Forget(item);
+          delete item;
+        }
         // A single-selection view selects the row that becomes current in place of the deleted one.
         if (int current = aWidget->currentIndex().row(); current >= 0) ShowSelection(aModel, aWidget, current);
         break;
       case TChangeKind::ckRowChanged:
-        if (QTreeWidgetItem* item = aWidget->topLevelItem(aChange.Row)) ShowRow(aModel, item, aChange.Row);
+        if (QTreeWidgetItem* item = aWidget->topLevelItem(aChange.Row)) refresh->Changed(item);
         break;
       case TChangeKind::ckRowsCleared:
+        refresh->ForgetAll();
         aWidget->clear();
         break;
       case TChangeKind::ckSelection:
