@@ -151,3 +151,33 @@ TEST(VideoDownloadWindow, DownloadAllRunsEverySegmentToItsFile) {
   EXPECT_GT(repaints.Count, 3);
   EXPECT_LT(heartbeat.LongestGap, std::chrono::milliseconds(250));
 }
+
+TEST(VideoDownloadWindow, RowsChangingInABurstAreDrawnSeldomAndEndWithTheirLastTexts) {
+  Application();
+  zvtest::TempDir appFolder;
+  TQtPlatform platform{appFolder.Path(), {}};
+  TForm1 form{platform};
+  TMainWindow window{form};
+  window.show();
+  auto* segments = window.findChild<QTreeWidget*>("lv1");
+  form.lv1.Add("〓", {"a", "", "", ""});
+  form.lv1.Add("〓", {"b", "", "", ""});
+  int drawn = 0;
+  QObject::connect(segments, &QTreeWidget::itemChanged, [&] { ++drawn; });
+  // As a download's progress changes with every block.
+  for (int i = 0; i <= 1000; ++i) {
+    form.lv1.SetSubItem(0, 2, std::to_string(i) + "%");
+    form.lv1.SetSubItem(1, 2, std::to_string(i) + "%");
+  }
+  EXPECT_LT(drawn, 20);
+  ASSERT_TRUE(zvtest::ServeUntil(platform, [&] {
+    return segments->topLevelItem(0)->text(3) == "1000%" && segments->topLevelItem(1)->text(3) == "1000%";
+  }, 1000));
+  // A row deleted while it waits to be drawn is simply gone.
+  form.lv1.SetSubItem(0, 2, "x");
+  form.lv1.SetSubItem(0, 2, "y");
+  form.lv1.Delete(0);
+  platform.WaitForEvents(60);
+  ASSERT_EQ(segments->topLevelItemCount(), 1);
+  EXPECT_EQ(segments->topLevelItem(0)->text(1), "b");
+}
