@@ -3,8 +3,8 @@
 // message to the UI thread every 5 ms; the time until the UI thread runs it is the latency. The
 // peers, measured in the same run: the same window idle, and the same download by a bare download
 // control on the UI thread, without the window (what the engine's own events cost).
-// Target: the 99th percentile while downloading is at most 50 ms.
-// Usage: bench_video_download_ui [segment MiB, default 64]
+// Target: the 99th percentile while downloading is at most 50 ms (the median over the rounds).
+// Usage: bench_video_download_ui [segment MiB, default 64] [rounds, default 3]
 #include <time.h>
 
 #include <QApplication>
@@ -15,9 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,18 +30,6 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 constexpr int cSegments = 10;
-
-void WriteRandomFile(const std::string& aFile, int64_t aSize, uint64_t aSeed) {
-  std::ofstream out(aFile, std::ios::binary);
-  std::mt19937_64 random(aSeed);
-  std::vector<uint64_t> block(1 << 17);
-  for (int64_t written = 0; written < aSize;) {
-    for (uint64_t& word : block) word = random();
-    const int64_t count = std::min<int64_t>(aSize - written, int64_t(block.size() * sizeof(uint64_t)));
-    out.write(reinterpret_cast<const char*>(block.data()), count);
-    written += count;
-  }
-}
 
 // Posts a message to the UI thread every 5 ms from its own thread and keeps the latencies (ms).
 class TProbe {
@@ -78,6 +64,11 @@ private:
   std::thread FThread;
 };
 
+const std::string& WriteEmpty(const std::string& aFile) {
+  zvtest::WriteFile(aFile, "");
+  return aFile;
+}
+
 std::string SegmentFile(int aIndex) { return std::string("s").append(std::to_string(aIndex)).append(".flv"); }
 
 double ThreadCpuSeconds() {
@@ -91,22 +82,60 @@ double Percentile(const std::vector<double>& aSorted, double aShare) {
   return aSorted[std::min(aSorted.size() - 1, size_t(aShare * double(aSorted.size())))];
 }
 
-void Report(const char* aName, const std::vector<double>& aLatencies) {
-  std::printf("  %-13s %6zu messages  p50 %7.2f ms  p99 %7.2f ms  max %7.2f ms\n", aName, aLatencies.size(),
-              Percentile(aLatencies, 0.5), Percentile(aLatencies, 0.99), aLatencies.empty() ? 0 : aLatencies.back());
+struct TRun {
+  std::vector<double> Latencies;  // sorted, ms
+  double Seconds = 0;
+  double UiCpuSeconds = 0;
+  int64_t Blocks = 0;
+  double P99() const { return Percentile(Latencies, 0.99); }
+};
+
+void Report(const char* aName, const TRun& aRun, int64_t aMiB) {
+  std::printf("  %-13s p50 %7.2f ms  p99 %7.2f ms  max %7.2f ms", aName, Percentile(aRun.Latencies, 0.5), aRun.P99(),
+              aRun.Latencies.empty() ? 0 : aRun.Latencies.back());
+  if (aMiB > 0) std::printf("  %6.0f MiB/s", double(aMiB) / aRun.Seconds);
+  if (aRun.Blocks > 0)
+    std::printf("  UI thread %3.0f %% busy, %.1f us per block", 100 * aRun.UiCpuSeconds / aRun.Seconds,
+                1e6 * aRun.UiCpuSeconds / double(aRun.Blocks));
+  std::printf("\n");
+}
+
+// Starts a run with aStart and serves the UI thread until aDone answers true, the probe measuring.
+template <typename TStart, typename TDone>
+TRun Measure(TAppPlatform& aPlatform, TStart aStart, TDone aDone) {
+  TRun run;
+  auto start = TClock::now();
+  double cpuStart = ThreadCpuSeconds();
+  TProbe probe;
+  aStart();
+  while (!aDone()) aPlatform.WaitForEvents(50);
+  run.Latencies = probe.Stop();
+  run.Seconds = std::chrono::duration<double>(TClock::now() - start).count();
+  run.UiCpuSeconds = ThreadCpuSeconds() - cpuStart;
+  return run;
+}
+
+const TRun& Median(std::vector<TRun>& aRuns) {
+  std::sort(aRuns.begin(), aRuns.end(), [](const TRun& a, const TRun& b) { return a.P99() < b.P99(); });
+  return aRuns[aRuns.size() / 2];
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const int64_t mib = argc > 1 ? std::atoll(argv[1]) : 64;
+  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   int qtArgc = 1;
   QApplication application(qtArgc, argv);
 
   zvtest::TempDir web, appFolder, saveFolder;
-  for (int i = 1; i <= cSegments; ++i) WriteRandomFile(web.File(SegmentFile(i)), mib << 20, i);
+  // Sparse files: nginx serves them as fast as any, without writing them first.
+  for (int i = 1; i <= cSegments; ++i) std::filesystem::resize_file(WriteEmpty(web.File(SegmentFile(i))), mib << 20);
   zvtest::NginxServer nginx(web.Path());
+  std::string addresses;
+  for (int i = 1; i <= cSegments; ++i)
+    addresses.append(i > 1 ? "|" : "").append(nginx.Url(std::string("/").append(SegmentFile(i))));
 
   TQtPlatform platform(appFolder.Path(), {{"flvexe", "binder"}, {"flvdll", "library"}});
   TForm1 form(platform);
@@ -117,23 +146,7 @@ int main(int argc, char** argv) {
   window.Tabs()->setCurrentIndex(1);
   form.cbb1.Select(9);  // 10 at once
   form.cbb2.Select(4);  // 5 connections each
-  std::string addresses;
-  for (int i = 1; i <= cSegments; ++i)
-    addresses.append(i > 1 ? "|" : "").append(nginx.Url(std::string("/").append(SegmentFile(i))));
   form.lv2.Add("1", {"bench", "1", addresses, "1080P", std::to_string(cSegments)});
-
-  auto serveFor = [&](double aSeconds) {
-    auto end = TClock::now() + std::chrono::duration<double>(aSeconds);
-    while (TClock::now() < end) platform.WaitForEvents(50);
-  };
-  std::printf("UI answers while %d segments of %lld MiB download over 5 connections each\n", cSegments,
-              static_cast<long long>(mib));
-  std::vector<double> idle;
-  {
-    TProbe probe;
-    serveFor(2);
-    idle = probe.Stop();
-  }
   // Every block received is one event on the UI thread.
   int64_t blocks = 0;
   auto handler = form.clMdloader1.OnDataItemProceed;
@@ -143,22 +156,28 @@ int main(int argc, char** argv) {
     ++blocks;
     handler(aSender, aItem, aInfo, aState, aData, aSize);
   };
-  std::vector<double> busy;
-  auto start = TClock::now();
-  double cpuStart = ThreadCpuSeconds();
-  {
-    TProbe probe;
-    form.N2.Click();
-    while (form.lv1.Count() > 0) platform.WaitForEvents(50);
-    busy = probe.Stop();
-  }
-  double seconds = std::chrono::duration<double>(TClock::now() - start).count();
-  double cpu = ThreadCpuSeconds() - cpuStart;
 
-  // The peer: the engine alone, its events served by the same UI thread.
-  std::vector<double> engine;
-  double engineSeconds = 0;
-  {
+  std::printf("UI answers while %d segments of %lld MiB download over 5 connections each, %d rounds\n", cSegments,
+              static_cast<long long>(mib), rounds);
+  TRun idle = Measure(platform, [] {}, [end = TClock::now() + std::chrono::seconds(2)] { return TClock::now() > end; });
+  std::vector<TRun> windowRuns, engineRuns;
+  for (int round = 0; round < rounds; ++round) {
+    // The window: the part downloaded with "下载全部视频", its files checked and removed.
+    blocks = 0;
+    TRun run = Measure(platform, [&] { form.N2.Click(); }, [&] { return form.lv1.Count() == 0; });
+    run.Blocks = blocks;
+    for (int i = 1; i <= cSegments; ++i) {
+      std::string file = saveFolder.File("1 bench 10-" + std::to_string(i) + ".flv");
+      if (!std::filesystem::exists(file) || std::filesystem::file_size(file) != uint64_t(mib << 20)) {
+        std::fprintf(stderr, "%s did not arrive whole\n", file.c_str());
+        return 1;
+      }
+      std::filesystem::remove(file);
+    }
+    form.lv3.Clear();
+    windowRuns.push_back(std::move(run));
+
+    // The peer: the engine alone, its events served by the same UI thread.
     zvtest::TempDir peerFolder;
     TclMultiDownLoader control;
     control.SetMaxStartedItems(cSegments);
@@ -170,32 +189,14 @@ int main(int argc, char** argv) {
       item->SetLocalFile(peerFolder.File(SegmentFile(i)));
       item->SetThreadCount(5);
     }
-    auto peerStart = TClock::now();
-    TProbe probe;
-    control.Start();
-    while (remaining > 0) platform.WaitForEvents(50);
-    engine = probe.Stop();
-    engineSeconds = std::chrono::duration<double>(TClock::now() - peerStart).count();
+    engineRuns.push_back(Measure(platform, [&] { control.Start(); }, [&] { return remaining == 0; }));
   }
 
-  int failed = 0;
-  for (int i = 1; i <= cSegments; ++i) {
-    std::string file = saveFolder.File("1 bench 10-" + std::to_string(i) + ".flv");
-    if (!std::filesystem::exists(file) || std::filesystem::file_size(file) != uint64_t(mib << 20)) ++failed;
-  }
-  if (failed > 0) {
-    std::fprintf(stderr, "%d segments did not arrive whole\n", failed);
-    return 1;
-  }
-  std::printf("  downloaded %lld MiB in %.2f s (%.0f MiB/s)\n", static_cast<long long>(mib * cSegments), seconds,
-              double(mib * cSegments) / seconds);
-  std::printf("  UI thread busy %.2f s of %.2f s (%.0f %%), %lld block events, %.1f us each\n", cpu, seconds,
-              100 * cpu / seconds, static_cast<long long>(blocks), blocks ? 1e6 * cpu / double(blocks) : 0.0);
-  std::printf("  the engine alone took %.2f s\n", engineSeconds);
-  Report("idle", idle);
-  Report("engine alone", engine);
-  Report("downloading", busy);
-  const bool met = Percentile(busy, 0.99) <= 50;
-  std::printf("  target p99 <= 50 ms while downloading: %s\n", met ? "met" : "NOT met");
+  Report("idle", idle, 0);
+  Report("engine alone", Median(engineRuns), mib * cSegments);
+  const TRun& downloading = Median(windowRuns);
+  Report("window", downloading, mib * cSegments);
+  const bool met = downloading.P99() <= 50;
+  std::printf("  target p99 <= 50 ms while the window downloads: %s\n", met ? "met" : "NOT met");
   return met ? 0 : 2;
 }
