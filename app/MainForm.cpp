@@ -138,6 +138,8 @@ TForm1::~TForm1() {
     control->OnDataItemProceed = nullptr;
     control->OnProcessCompleted = nullptr;
   }
+  // Play requests still running write into reply buffers that go with the window.
+  clMdloader2.DownLoadList().Clear();
 }
 
 void TForm1::SetSaveFolder(const std::string& aValue) {

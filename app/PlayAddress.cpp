@@ -84,6 +84,7 @@ void TForm1::WritePlayData(const nlohmann::json& aData, int aRow) {
   lv2.SetSubItem(aRow, 3, data->QualityName);
   lv2.SetSubItem(aRow, 4, std::to_string(data->Count));
 }
+
 void TForm1::StartPlayRequests() {
   if (clMdloader2.IsBusy()) {
     clMdloader2.Stop();

@@ -113,3 +113,17 @@ TEST_F(PlayAddresses, FailedRequestsMarkTheirRows) {
   EXPECT_EQ(Row(0), "×|||");
   EXPECT_EQ(Row(1), "×|||");
 }
+
+TEST_F(PlayAddresses, AWindowClosedWhileRepliesArriveStopsItsRequests) {
+  Site.Configure({{"faults", {{"/v2/playurl", {{"rate", 20}}}}}});
+  Site.AddPage(kPage, VideoPage({"101", "102"}));
+  {
+    TForm1 closing{Platform, TSiteSettings{"zentavo", "https://www.zentavo.com", Site.Url(), Site.Url()}};
+    closing.edt1.SetText(Site.Url(kPage));
+    closing.btn1.Click();
+    // Until the replies trickle into their buffers.
+    ASSERT_TRUE(zvtest::ServeUntil(Platform, [&] { return PlayRequests().size() >= 4; }));
+    zvtest::ServeUntil(Platform, [] { return false; }, 300);
+  }
+  EXPECT_TRUE(Platform.Messages.empty());
+}
