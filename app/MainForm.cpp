@@ -106,18 +106,18 @@ TForm1::TForm1(TAppPlatform& aPlatform, TSiteSettings aSite)
   };
   tmr1.OnTimer = [this](TTimer* aSender) { tmr1Timer(aSender); };
 
-  N1.OnClick = [this](TMenuItem* aSender) { N1Click(aSender); };
-  N2.OnClick = [this](TMenuItem* aSender) { N2Click(aSender); };
-  N3.OnClick = [this](TMenuItem* aSender) { N3Click(aSender); };
-  N4.OnClick = [this](TMenuItem* aSender) { N4Click(aSender); };
-  N5.OnClick = [this](TMenuItem* aSender) { N5Click(aSender); };
-  N6.OnClick = [this](TMenuItem* aSender) { N6Click(aSender); };
-  N7.OnClick = [this](TMenuItem* aSender) { N7Click(aSender); };
-  N8.OnClick = [this](TMenuItem* aSender) { N8Click(aSender); };
+  using TMenuHandler = void (TForm1::*)(TMenuItem*);
+  const std::pair<TMenuItem*, TMenuHandler> commands[] = {
+      {&N1, &TForm1::N1Click}, {&N2, &TForm1::N2Click}, {&N3, &TForm1::N3Click}, {&N4, &TForm1::N4Click},
+      {&N5, &TForm1::N5Click}, {&N6, &TForm1::N6Click}, {&N7, &TForm1::N7Click}, {&N8, &TForm1::N8Click}};
+  for (const auto& command : commands)
+    command.first->OnClick = [this, handler = command.second](TMenuItem* aSender) { (this->*handler)(aSender); };
   lv1.OnDblClick = [this](TListView* aSender) { lv1DblClick(aSender); };
-  cbb1.OnChange = [this](TComboBox* aSender) { cbb1Change(aSender); };
-  cbb2.OnChange = [this](TComboBox* aSender) { cbb2Change(aSender); };
-  cbb3.OnChange = [this](TComboBox* aSender) { cbb3Change(aSender); };
+  using TComboHandler = void (TForm1::*)(TComboBox*);
+  const std::pair<TComboBox*, TComboHandler> settings[] = {
+      {&cbb1, &TForm1::cbb1Change}, {&cbb2, &TForm1::cbb2Change}, {&cbb3, &TForm1::cbb3Change}};
+  for (const auto& setting : settings)
+    setting.first->OnChange = [this, handler = setting.second](TComboBox* aSender) { (this->*handler)(aSender); };
 }
 
 TForm1::~TForm1() {
