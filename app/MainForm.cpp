@@ -131,7 +131,7 @@ TForm1::~TForm1() {
     KillBinderProcesses();
     delete MergeThread;
   }
-  // The controls stop and wait for their items as they go; the window is half gone by then.
+  // The other two controls stop and wait for their items as they go, without their events.
   for (TclMultiDownLoader* control : {&clMdloader1, &clMdloader2}) {
     control->OnIsBusyChanged = nullptr;
     control->OnStatusChanged = nullptr;
