@@ -6,7 +6,7 @@ void TForm1::FormCloseQuery(TControl* Sender, bool& CanClose) {
   Closing = true;
   KillBinderProcesses();
   // The merge's end handler arrives through the UI events; the segments stay as they are.
-  while (MergeThread) FPlatform.WaitForEvents(50);
+  ProcessEventsUntil([this] { return MergeThread == nullptr; });
   // The comment downloads are stopped and both their lists cleared.
   btn3Click(&btn3);
 }

@@ -83,3 +83,7 @@ TFreeName FindFreeName(const std::string& aWorkingFile) {
       return {numbered + extension + working, numbered};
   }
 }
+
+std::string SegmentFileName(const std::string& aBase, int aCount, int aIndex) {
+  return aBase + " " + std::to_string(aCount) + "-" + std::to_string(aIndex) + ".flv";
+}

@@ -34,6 +34,10 @@ struct TPartNames {
 // for merging.
 TPartNames NameSegments(const std::string& aBase, const std::vector<std::string>& aAddresses);
 
+// The file of segment aIndex (1..aCount) of a part with base aBase once it is on disk: the name the
+// merge queue looks for and hands to the binder.
+std::string SegmentFileName(const std::string& aBase, int aCount, int aIndex);
+
 // The last extension of a path's file name ("" when its name has no dot), and the path without it.
 std::string FileExtension(const std::string& aPath);
 std::string WithoutExtension(const std::string& aPath);

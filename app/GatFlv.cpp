@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "app/AppFiles.h"
+#include "app/DownloadNames.h"
 #include "app/MainForm.h"
 #include "flvbind/FLVLib.h"
 #include "platform/clChildProcess.h"
@@ -15,7 +16,7 @@ namespace {
 constexpr int kPollMs = 100;
 
 std::string SegmentPath(const std::string& aFolder, const std::string& aBase, int aCount, int aIndex) {
-  return aFolder + aBase + " " + std::to_string(aCount) + "-" + std::to_string(aIndex) + ".flv";
+  return aFolder + SegmentFileName(aBase, aCount, aIndex);
 }
 
 // The bytes of the audio and video tags of an FLV file, read as the binder reads its sources;

@@ -24,10 +24,6 @@ std::vector<std::string> SplitAddresses(const std::string& aText) {
   return addresses;
 }
 
-std::string SegmentFileName(const std::string& aBase, int aCount, int aIndex) {
-  return aBase + " " + std::to_string(aCount) + "-" + std::to_string(aIndex) + ".flv";
-}
-
 }  // namespace
 
 TclDownLoadItem* TForm1::VideoItem(int aRow) { return clMdloader1.DownLoadList().Items(aRow); }
