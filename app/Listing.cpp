@@ -103,7 +103,7 @@ void TForm1::btn1Click(TButton* Sender) {
   static const char* const kQualityCodes[] = {"80", "64", "32", "16"};
   int quality = cbb4.ItemIndex();
   QualityCode = kQualityCodes[quality >= 0 && quality < 4 ? quality : 0];
-  std::string page = FetchPage(address);
+  std::string page = FetchPage(FSite.PageAddress(address));
   if (page.empty()) {
     FPlatform.ShowMessage(kNoData);
     btn1.SetEnabled(true);

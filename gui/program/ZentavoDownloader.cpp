@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(TForm1::ApplicationTitle));
   TQtPlatform platform(QCoreApplication::applicationDirPath().toStdString(), EmbeddedResources());
-  TForm1 form(platform);
+  TForm1 form(platform, TSiteSettings::FromEnvironment());
   TMainWindow window(form);
   platform.SetDialogParent(&window);
   new TProgramEnd(window);

@@ -42,11 +42,6 @@ class CommentDownloads : public ::testing::Test {
 protected:
   CommentDownloads() { Form.SetSaveFolder(SaveDir.Path() + "/"); }
 
-  static TSiteSettings SiteAt(const ZentavoSite& aSite) {
-    TSiteSettings settings;
-    settings.ApiHost = aSite.Url();
-    return settings;
-  }
   // Listing rows as the play-address step leaves them: caption, name, cid.
   void List(const std::vector<std::array<std::string, 3>>& aRows) {
     Form.lv2.Clear();
@@ -87,7 +82,7 @@ protected:
   ZentavoSite Site;
   TempDir SaveDir;
   THeadlessPlatform Platform;
-  TForm1 Form{Platform, SiteAt(Site)};
+  TForm1 Form{Platform, Site.Settings()};
 };
 
 TEST_F(CommentDownloads, StoresEveryPartsListAsXmlNamedAfterTheListing) {
@@ -167,7 +162,7 @@ TEST_F(CommentDownloads, RefusalsStopTheWholeRunOnceOnlyWhenAsked) {
     ZentavoSite site;
     // The site refuses after a few answers.
     site.Configure({{"comment_limit", 4}});
-    TForm1 form{Platform, SiteAt(site)};
+    TForm1 form{Platform, site.Settings()};
     form.SetSaveFolder(SaveDir.Path() + "/");
     form.clMdloader3.SetTryCount(1);  // a refusal shows at once instead of after its tries
     form.chk2.SetChecked(stopAll);
@@ -193,7 +188,9 @@ TEST_F(CommentDownloads, RefusalsStopTheWholeRunOnceOnlyWhenAsked) {
     EXPECT_EQ(form.lv4.Count() + form.lv5.Count(), 12);
     EXPECT_EQ(stops, stopAll ? 1 : 0);
     EXPECT_EQ(form.XmlStoppedByLimit, stopAll);
-    if (!stopAll) EXPECT_EQ(stopped, 0) << "the other downloads went on";
+    if (!stopAll) {
+      EXPECT_EQ(stopped, 0) << "the other downloads went on";
+    }
   }
 }
 

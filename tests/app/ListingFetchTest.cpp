@@ -39,7 +39,7 @@ protected:
   zvtest::TestCert Cert = Trust.Ca.Server();
   zvtest::ZentavoSite Site{&Cert};
   THeadlessPlatform Platform;
-  TForm1 Form{Platform, TSiteSettings{"zentavo", "https://www.zentavo.com", Site.TlsUrl(), Site.TlsUrl()}};
+  TForm1 Form{Platform, Site.Settings(true)};
 };
 
 }  // namespace
@@ -111,4 +111,43 @@ TEST_F(ListingCommand, AByteThatIsNoUtf8LosesOnlyItself) {
   EXPECT_TRUE(List(Site.TlsUrl(kPage)).empty());
   ASSERT_EQ(Form.lv2.Count(), 2);
   EXPECT_EQ(Form.lv2.SubItem(1, 0), "caf\uFFFD");
+}
+
+// ZENTAVO_SITE sends the page, play-address and comment requests of the site's own addresses to one
+// stand-in server.
+TEST(SiteOverride, SiteAddressesGoToTheNamedServer) {
+  struct Case { const char* Base; std::string Address, Fetched; };
+  const Case cases[] = {
+      {nullptr, "https://www.zentavo.com/video/BV1", "https://www.zentavo.com/video/BV1"},
+      {"", "https://www.zentavo.com/video/BV1", "https://www.zentavo.com/video/BV1"},
+      {"http://127.0.0.1:8080/", "https://www.zentavo.com/video/BV1", "http://127.0.0.1:8080/www.zentavo.com/video/BV1"},
+      {"http://127.0.0.1:8080", "www.zentavo.com/bangumi/play/ep7", "http://127.0.0.1:8080/www.zentavo.com/bangumi/play/ep7"},
+      {"http://127.0.0.1:8080", "http://127.0.0.1:8080/www.zentavo.com/video/BV1", "http://127.0.0.1:8080/www.zentavo.com/video/BV1"},
+  };
+  for (const Case& c : cases) {
+    if (c.Base) setenv("ZENTAVO_SITE", c.Base, 1); else unsetenv("ZENTAVO_SITE");
+    TSiteSettings site = TSiteSettings::FromEnvironment();
+    EXPECT_EQ(site.PageAddress(c.Address), c.Fetched) << (c.Base ? c.Base : "(unset)");
+    bool overridden = c.Base && *c.Base;
+    EXPECT_EQ(site.ApiHost, overridden ? "http://127.0.0.1:8080" : "https://api.zentavo.com");
+    EXPECT_EQ(site.InterfaceHost, overridden ? "http://127.0.0.1:8080" : "https://interface.zentavo.com");
+    EXPECT_EQ(site.MainAddress, "https://www.zentavo.com");  // the Referer stays the site's
+  }
+  unsetenv("ZENTAVO_SITE");
+}
+
+TEST(SiteOverride, TheSitesOwnAddressIsListedFromTheStandIn) {
+  zvtest::ZentavoSite site;
+  site.AddPage(kPage, kOnePart);
+  setenv("ZENTAVO_SITE", site.Url().c_str(), 1);
+  THeadlessPlatform platform;
+  TForm1 form{platform, TSiteSettings::FromEnvironment()};
+  unsetenv("ZENTAVO_SITE");
+  form.edt1.SetText("https://www.zentavo.com/video/BV1");
+  form.btn1.Click();
+  ASSERT_TRUE(zvtest::ServeUntil(platform, [&] { return form.btn1.Enabled(); }));
+  EXPECT_TRUE(platform.Messages.empty());
+  ASSERT_EQ(form.lv2.Count(), 1);
+  EXPECT_EQ(form.lv2.SubItem(0, 0), "Opening");
+  EXPECT_EQ(site.Requests().front()["path"], kPage);
 }

@@ -53,7 +53,7 @@ protected:
 
   zvtest::ZentavoSite Site;
   THeadlessPlatform Platform;
-  TForm1 Form{Platform, TSiteSettings{"zentavo", "https://www.zentavo.com", Site.Url(), Site.Url()}};
+  TForm1 Form{Platform, Site.Settings()};
 };
 
 }  // namespace
@@ -118,7 +118,7 @@ TEST_F(PlayAddresses, AWindowClosedWhileRepliesArriveStopsItsRequests) {
   Site.Configure({{"faults", {{"/v2/playurl", {{"rate", 20}}}}}});
   Site.AddPage(kPage, VideoPage({"101", "102"}));
   {
-    TForm1 closing{Platform, TSiteSettings{"zentavo", "https://www.zentavo.com", Site.Url(), Site.Url()}};
+    TForm1 closing{Platform, Site.Settings()};
     closing.edt1.SetText(Site.Url(kPage));
     closing.btn1.Click();
     // Until the replies trickle into their buffers.

@@ -18,8 +18,15 @@ protected:
            Form.lv2.SubItem(aRow, 4);
   }
 
+  static TSiteSettings Hosts() {
+    TSiteSettings settings;
+    settings.InterfaceHost = "https://if.test";
+    settings.ApiHost = "https://api.test";
+    return settings;
+  }
+
   THeadlessPlatform Platform;
-  TForm1 Form{Platform, TSiteSettings{"zentavo", "https://www.zentavo.com", "https://if.test", "https://api.test"}};
+  TForm1 Form{Platform, Hosts()};
 };
 
 }  // namespace

@@ -107,7 +107,7 @@ protected:
   zvtest::TempDir Folder;
   zvtest::TempDir AppFolder;
   THeadlessPlatform Platform;
-  TForm1 Form{Platform, TSiteSettings{"zentavo", "https://www.zentavo.com", Site.Url(), Site.Url()}};
+  TForm1 Form{Platform, Site.Settings()};
 };
 
 }  // namespace

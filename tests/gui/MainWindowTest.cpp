@@ -475,7 +475,7 @@ TEST(MainWindowListing, PastedAddressListsThePartsIntoTheWindow) {
                "{\"title\":\"T\",\"pages\":[{\"cid\":1,\"part\":\"第一部分\"},{\"cid\":2,\"part\":\"第二部分\"}]}");
   zvtest::TempDir dir;
   TQtPlatform platform{dir.Path(), {{"flvexe", "binder"}, {"flvdll", "library"}}};
-  TForm1 form{platform, TSiteSettings{"zentavo", "https://www.zentavo.com", site.Url(), site.Url()}};
+  TForm1 form{platform, site.Settings()};
   TMainWindow window{form};
   form.FormCreate();
   window.show();

@@ -121,7 +121,7 @@ TEST(VideoDownloadWindow, DownloadAllRunsEverySegmentToItsFile) {
   site.Configure({{"segment_tags", 1000}, {"play", {{"2", {{"segments", 2}}}}}, {"faults", {{"*", {{"rate", 100000}}}}}});
   zvtest::TempDir appFolder, saveFolder;
   TQtPlatform platform{appFolder.Path(), {{"flvexe", "binder"}, {"flvdll", "library"}}};
-  TForm1 form{platform, TSiteSettings{"zentavo", "https://www.zentavo.com", site.Url(), site.Url()}};
+  TForm1 form{platform, site.Settings()};
   TMainWindow window{form};
   form.FormCreate();
   form.SetSaveFolder(saveFolder.Path() + "/");

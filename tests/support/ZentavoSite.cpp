@@ -25,6 +25,12 @@ std::string ZentavoSite::TlsUrl(const std::string& aPath) const {
   return "https://127.0.0.1:" + std::to_string(FTlsPort) + aPath;
 }
 
+TSiteSettings ZentavoSite::Settings(bool aTls) const {
+  TSiteSettings settings;
+  settings.InterfaceHost = settings.ApiHost = aTls ? TlsUrl() : Url();
+  return settings;
+}
+
 void ZentavoSite::AddPage(const std::string& aPath, const std::string& aText) {
   std::filesystem::path file = std::filesystem::path(FDir.Path()) / "pages" / aPath.substr(aPath.find_first_not_of('/'));
   std::filesystem::create_directories(file.parent_path());

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/SiteSettings.h"
 #include "tests/support/TestCa.h"
 #include "tests/support/TestSupport.h"
 
@@ -19,6 +20,8 @@ public:
 
   std::string Url(const std::string& aPath = "") const;     // http://127.0.0.1:port + path
   std::string TlsUrl(const std::string& aPath = "") const;  // https://127.0.0.1:port + path
+  // The application's site settings with the interface and API hosts on this site.
+  TSiteSettings Settings(bool aTls = false) const;
 
   // Serves aText at aPath (e.g. "/www.zentavo.com/video/BV1").
   void AddPage(const std::string& aPath, const std::string& aText);
