@@ -113,4 +113,10 @@ TEST_F(LocalSite, SegmentsAreFlvFilesServedInRanges) {
   auto dropped = Fetch(Site.Url("/seg/5-2.flv"));
   EXPECT_NE(dropped.Exit, 0);
   EXPECT_EQ(dropped.Body.size(), 50u);
+
+  // A recording in the segment folder is served in its place, ranges included.
+  zvtest::WriteFile(Site.SegmentFolder() + "/5-3.flv", "FLV recorded");
+  EXPECT_EQ(Fetch(Site.Url("/seg/5-3.flv")).Body, "FLV recorded");
+  EXPECT_EQ(Fetch(Site.Url("/seg/5-3.flv"), {"-r", "4-"}).Body, "recorded");
+  EXPECT_EQ(Fetch(Site.Url("/seg/5-4.flv")).Body.substr(0, 3), "FLV");
 }

@@ -37,6 +37,12 @@ void ZentavoSite::AddPage(const std::string& aPath, const std::string& aText) {
   WriteFile(file.string(), aText);
 }
 
+std::string ZentavoSite::SegmentFolder() const {
+  std::filesystem::path folder = std::filesystem::path(FDir.Path()) / "segments";
+  std::filesystem::create_directories(folder);
+  return folder.string();
+}
+
 void ZentavoSite::Configure(const nlohmann::json& aConfig) {
   // Written aside and renamed in, so the server never reads half a file.
   std::string file = FDir.File("site.json");

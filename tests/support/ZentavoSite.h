@@ -25,6 +25,8 @@ public:
 
   // Serves aText at aPath (e.g. "/www.zentavo.com/video/BV1").
   void AddPage(const std::string& aPath, const std::string& aText);
+  // The folder whose <cid>-<i>.flv files are served as those segments instead of made-up ones.
+  std::string SegmentFolder() const;
   // The behaviour: play replies, comment limit, faults (see tests/fixtures/README.md).
   void Configure(const nlohmann::json& aConfig);
   // Every request so far: method, path, query, tls, headers.
