@@ -19,7 +19,7 @@ constexpr const char* kDesktopAgent =
 }  // namespace
 
 TForm1::TForm1(TAppPlatform& aPlatform, TSiteSettings aSite)
-    : TControl("Form1", "Zentavo视频下载工具 v2.9"),
+    : TControl("Form1", std::string(ApplicationTitle) + " v" + Version),
       tmr1(aPlatform, 1000),
       tmr2(aPlatform, 1000),
       tmr3(aPlatform, 500),

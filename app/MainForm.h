@@ -25,6 +25,7 @@ class GatFlv;
 class TForm1 : public TControl {
 public:
   static constexpr const char* ApplicationTitle = "Zentavo视频下载工具";
+  static constexpr const char* Version = "2.9";
   static constexpr const char* BinderProgram = "FlvBind.exe";
   static constexpr const char* BinderLibrary = "FLVLib.dll";
   static constexpr int Width = 780;
