@@ -34,25 +34,7 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 
 if [ -n "$(ls fuzz/*.cpp 2>/dev/null)" ]; then
   echo "== Fuzz harnesses (short runs)"
-  bash scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_FUZZ=ON \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
-  for h in build-fuzz/bin/fuzz_*; do
-    name=$(basename "$h")
-    # New inputs go to a scratch corpus in the build folder; the tracked seeds are only read.
-    scratch=build-fuzz/corpus/${name#fuzz_}
-    mkdir -p "$scratch"
-    args=("$scratch")
-    seeds=fuzz/corpus/${name#fuzz_}
-    [ -d "$seeds" ] && args+=("$seeds")
-    log=build-fuzz/$name.log
-    if "$h" -max_total_time="${FUZZ_SECONDS:-20}" -rss_limit_mb=2048 -timeout=10 "${args[@]}" >"$log" 2>&1; then
-      echo "$name: $(grep -E '^Done' "$log" | tail -1)"
-    else
-      tail -60 "$log"
-      echo "$name failed"
-      exit 1
-    fi
-  done
+  bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 fi
 
 # One closing line over every ctest run above (each run already failed the script on a failure).

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses and runs each for SECONDS (default 600) on a scratch corpus in
+# build-fuzz/corpus/NAME, seeded from the tracked fuzz/corpus/NAME, which is only read. Prints
+# per harness its executions, exec/s, corpus size and findings (crash, leak, timeout and
+# out-of-memory inputs, kept in build-fuzz/findings/NAME); exits 1 on any finding.
+# --merge then adds the scratch inputs that bring new coverage to fuzz/corpus/NAME (libFuzzer's
+# -merge=1: only the few inputs needed), for committing as seeds.
+# Usage: fuzz.sh [SECONDS] [--merge] [HARNESS...]   (HARNESS: e.g. clInflate; default every one)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+seconds=600
+merge=0
+only=()
+for arg in "$@"; do
+  case $arg in
+    --merge) merge=1 ;;
+    ''|*[!0-9]*) only+=("$arg") ;;
+    *) seconds=$arg ;;
+  esac
+done
+
+bash scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_FUZZ=ON \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ || exit 1
+
+# Runs one harness and prints its line; fails when it found anything or did not run to its end.
+run_harness() {
+  local binary=$1 name=${1##*/fuzz_}
+  local scratch=build-fuzz/corpus/$name findings=build-fuzz/findings/$name log=build-fuzz/logs/$name.log
+  # Findings of an earlier run are stale once the run is repeated.
+  rm -rf "$findings"
+  mkdir -p "$scratch" "$findings" build-fuzz/logs
+  local inputs=("$scratch")
+  [ -d "fuzz/corpus/$name" ] && inputs+=("fuzz/corpus/$name")
+  "$binary" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+    -artifact_prefix="$findings/" "${inputs[@]}" >"$log" 2>&1
+  local status=$?
+  local runs rate corpus found
+  runs=$(grep -Eo 'number_of_executed_units: [0-9]+' "$log" | awk '{print $2}' | tail -1)
+  rate=$(grep -Eo 'average_exec_per_sec: [0-9]+' "$log" | awk '{print $2}' | tail -1)
+  corpus=$(find "$scratch" -type f | wc -l)
+  found=$(find "$findings" -type f | wc -l)
+  printf '%-20s %12s %8s %8s %8s\n' "$name" "${runs:-?}" "${rate:-?}" "$corpus" "$found"
+  if [ "$found" -gt 0 ] || [ $status -ne 0 ]; then
+    grep -E 'ERROR|SUMMARY|Test unit written' "$log" | head -20 | sed 's/^/    /'
+    echo "    log: $log"
+    return 1
+  fi
+  if [ $merge = 1 ]; then
+    mkdir -p "fuzz/corpus/$name"
+    local before after
+    before=$(find "fuzz/corpus/$name" -type f | wc -l)
+    "$binary" -merge=1 -rss_limit_mb=2048 -timeout=10 -artifact_prefix="$findings/" \
+      "fuzz/corpus/$name" "$scratch" >"build-fuzz/logs/$name.merge.log" 2>&1 || return 1
+    after=$(find "fuzz/corpus/$name" -type f | wc -l)
+    echo "    merged $((after - before)) new seeds into fuzz/corpus/$name"
+  fi
+}
+
+printf '%-20s %12s %8s %8s %8s\n' harness executions exec/s corpus findings
+failed=0
+for binary in build-fuzz/bin/fuzz_*; do
+  name=${binary##*/fuzz_}
+  if [ ${#only[@]} -gt 0 ] && [[ ! " ${only[*]} " == *" $name "* ]]; then continue; fi
+  run_harness "$binary" || failed=1
+done
+exit $failed
