@@ -35,8 +35,8 @@ run_harness() {
     -artifact_prefix="$findings/" "${inputs[@]}" >"$log" 2>&1
   local status=$?
   local runs rate corpus found
-  runs=$(grep -Eo 'number_of_executed_units: [0-9]+' "$log" | awk '{print $2}' | tail -1)
-  rate=$(grep -Eo 'average_exec_per_sec: [0-9]+' "$log" | awk '{print $2}' | tail -1)
+  runs=$(grep -Eo 'number_of_executed_units: *[0-9]+' "$log" | awk '{print $2}' | tail -1)
+  rate=$(grep -Eo 'average_exec_per_sec: *[0-9]+' "$log" | awk '{print $2}' | tail -1)
   corpus=$(find "$scratch" -type f | wc -l)
   found=$(find "$findings" -type f | wc -l)
   printf '%-20s %12s %8s %8s %8s\n' "$name" "${runs:-?}" "${rate:-?}" "$corpus" "$found"
