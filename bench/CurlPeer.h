@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchResult.h"
 #include "tests/support/WebServers.h"
 
 extern char** environ;
@@ -91,17 +92,30 @@ inline bool WriteSparseFile(const std::string& aPath, int64_t aSize) {
   return ok;
 }
 
-inline void PrintRatio(const char* aName, const TMeasure& aClient, const TMeasure& aCurl, const char* aTarget) {
+// Prints a time of ours against the peer's as a RESULT line, with the bound of their ratio (0: none).
+inline void PrintBound(const std::string& aResult, const std::string& aWhat, double aOurs, double aPeer, double aBound) {
+  char target[32];
+  std::snprintf(target, sizeof target, "<=%.2f", aBound);
+  PrintResult(aResult.c_str(), aWhat.c_str(), aOurs, aPeer, "s", aBound > 0 ? target : nullptr, aOurs <= aBound * aPeer);
+}
+
+// aWhat: what was measured, e.g. "GET of 1024 MiB".
+inline void PrintRatio(const char* aResult, const std::string& aWhat, const char* aName, const TMeasure& aClient,
+                       const TMeasure& aCurl, double aWallBound, double aCpuBound) {
   std::printf("  curl     wall %.3f s  cpu %.3f s\n", aCurl.Wall, aCurl.Cpu);
   std::printf("  %-8s wall %.3f s  cpu %.3f s\n", aName, aClient.Wall, aClient.Cpu);
-  std::printf("  ratio    wall %.2f  cpu %.2f  (target: %s)\n", aClient.Wall / aCurl.Wall, aClient.Cpu / aCurl.Cpu,
-              aTarget);
+  PrintBound(std::string(aResult) + "-wall", aWhat + ": " + aName + " vs curl, wall time", aClient.Wall, aCurl.Wall,
+             aWallBound);
+  PrintBound(std::string(aResult) + "-cpu", aWhat + ": " + aName + " vs curl, CPU time", aClient.Cpu, aCurl.Cpu,
+             aCpuBound);
 }
 
 // Usage: PROGRAM [size in MiB, default 1024] [rounds, default 3]. Serves a file of that size as
-// /big.bin and measures curl and aClient(url, port, size) once per round; prints the best of each.
+// /big.bin and measures curl and aClient(url, port, size) once per round; prints the best of each
+// and its RESULT lines, named aResult, with the bounds of the client's wall and CPU time to curl's.
 template <typename TClient>
-int CompareWithCurl(int argc, char** argv, const char* aWhat, const char* aName, const char* aTarget, TClient aClient) {
+int CompareWithCurl(int argc, char** argv, const char* aResult, const char* aWhat, const char* aName, double aWallBound,
+                    double aCpuBound, TClient aClient) {
   int64_t mib = argc > 1 ? std::atoll(argv[1]) : 1024;
   int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
   int64_t size = mib << 20;
@@ -115,7 +129,8 @@ int CompareWithCurl(int argc, char** argv, const char* aWhat, const char* aName,
     client = client.Best(aClient(url, nginx.Port(), size));
   }
   std::printf("%s of %lld MiB from nginx on loopback, best of %d rounds\n", aWhat, static_cast<long long>(mib), rounds);
-  PrintRatio(aName, client, curl, aTarget);
+  PrintRatio(aResult, std::string(aWhat) + " of " + std::to_string(mib) + " MiB", aName, client, curl, aWallBound,
+             aCpuBound);
   return 0;
 }
 

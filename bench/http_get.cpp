@@ -12,7 +12,7 @@
 using namespace zvbench;
 
 int main(int argc, char** argv) {
-  return CompareWithCurl(argc, argv, "GET", "TclHttp", "wall within 1.25", [](const std::string& aUrl, int, int64_t aSize) {
+  return CompareWithCurl(argc, argv, "http-get", "GET", "TclHttp", 1.25, 0, [](const std::string& aUrl, int, int64_t aSize) {
     TclHttp http;
     TclNullStream body;
     TMeasure measure = Measure([&] { http.SendRequest("GET", aUrl, {"Accept: */*"}, nullptr, nullptr, &body); });

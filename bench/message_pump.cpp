@@ -4,6 +4,7 @@
 // thread (its own hand-off state on top of Send). The peer, measured in the same run, is the
 // textbook hand-off: a mutex and a condition variable guarding a queue of std::packaged_task,
 // each worker waiting on its future.
+// Usage: bench_message_pump [rounds, default 7]
 #include <poll.h>
 
 #include <time.h>
@@ -22,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchResult.h"
 #include "common/clMessagePump.h"
 #include "engine/clThreadSynchronizer.h"
 
@@ -30,7 +32,6 @@ namespace {
 // Short rounds, ours and the peer's taken in turn, and the median of each: the machine is shared,
 // and a burst of load elsewhere then spoils one round of either side instead of a whole figure.
 constexpr auto RoundTime = std::chrono::milliseconds(300);
-constexpr int Rounds = 7;
 
 double ProcessCpuSeconds() {
   timespec t;
@@ -150,14 +151,15 @@ private:
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   // Touched by both serving threads, never at once: each Send returns after its handler ran.
   int64_t handled = 0;
   for (int workers : {1, 5, 10}) {
     PumpThread pump;
     PeerThread plain;
     std::vector<Figures> oursRounds, syncRounds, peerRounds;
-    for (int round = 0; round < Rounds; ++round) {
+    for (int round = 0; round < rounds; ++round) {
       oursRounds.push_back(Measure(workers, [&] {
         if (!pump.Pump().Send([&] { ++handled; })) std::exit(1);
       }));
@@ -171,6 +173,13 @@ int main() {
                 ours.TripsPerSecond / peer.TripsPerSecond);
     std::printf("Synchronize round trips, %2d workers: %.0f/s (%.1f us CPU each), ratio to peer %.2f\n", workers,
                 sync.TripsPerSecond, sync.CpuMicrosPerTrip, sync.TripsPerSecond / peer.TripsPerSecond);
+    const std::string count = std::to_string(workers), threads = count + (workers == 1 ? " worker" : " workers");
+    zvbench::PrintResult(("pump-send-" + count).c_str(),
+                         ("synchronized calls, " + threads + ": message pump Send vs mutex+condvar").c_str(),
+                         ours.TripsPerSecond, peer.TripsPerSecond, "calls/s");
+    zvbench::PrintResult(("engine-synchronize-" + count).c_str(),
+                         ("synchronized calls, " + threads + ": engine Synchronize vs mutex+condvar").c_str(),
+                         sync.TripsPerSecond, peer.TripsPerSecond, "calls/s");
   }
   return handled > 0 ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // Receive throughput of the transport against plain reads on the same loopback server, measured
 // in the same run: a TCP connection (TclTcpClient against a blocking recv loop) and a TLS one
 // (TclTcpClientTls against a blocking SSL_read loop), each reading until the server closes.
+// Usage: bench_net_transfer [TCP MiB, default 1024] [TLS MiB, default 256]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
@@ -14,13 +15,11 @@
 #include <string>
 #include <thread>
 
+#include "bench/BenchResult.h"
 #include "net/clTcpClientTls.h"
 #include "tests/support/TestCa.h"
 
 namespace {
-
-constexpr int64_t TcpBytes = int64_t(1) << 30;
-constexpr int64_t TlsBytes = int64_t(256) << 20;
 
 class BenchClient : public TclTcpClientTls {
 public:
@@ -89,23 +88,29 @@ int64_t ReadOurs(BenchClient& aClient) {
   return sink.Written();
 }
 
-void Report(const char* aName, int64_t aBytes, double aOurs, double aPeer) {
+// aVersus: "OURS vs PEER".
+void Report(const char* aResult, const std::string& aName, const std::string& aVersus, int64_t aBytes, double aOurs,
+            double aPeer) {
   double mb = aBytes / 1048576.0;
-  std::printf("%s: ours %.0f MB/s, peer %.0f MB/s, ratio ours/peer %.2f\n", aName, mb / aOurs, mb / aPeer,
+  std::printf("%s: ours %.0f MB/s, peer %.0f MB/s, ratio ours/peer %.2f\n", aName.c_str(), mb / aOurs, mb / aPeer,
               aPeer / aOurs);
+  const std::string what = aName + " of " + std::to_string(aBytes >> 20) + " MiB: " + aVersus;
+  zvbench::PrintResult(aResult, what.c_str(), mb / aOurs, mb / aPeer, "MiB/s");
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const int64_t tcpBytes = (argc > 1 ? std::atoll(argv[1]) : 1024) << 20;
+  const int64_t tlsBytes = (argc > 2 ? std::atoll(argv[2]) : 256) << 20;
   std::string block(65536, 'x');
   Server tcp([&](int c) {
-    for (int64_t sent = 0; sent < TcpBytes; sent += block.size()) send(c, block.data(), block.size(), MSG_NOSIGNAL);
+    for (int64_t sent = 0; sent < tcpBytes; sent += block.size()) send(c, block.data(), block.size(), MSG_NOSIGNAL);
   });
   BenchClient client;
   client.SetServer("127.0.0.1");
   client.SetPort(tcp.Port());
-  double ours = Seconds([&] { return ReadOurs(client); }, TcpBytes);
+  double ours = Seconds([&] { return ReadOurs(client); }, tcpBytes);
   double peer = Seconds(
       [&] {
         int s = ConnectPlain(tcp.Port());
@@ -115,8 +120,8 @@ int main() {
         ::close(s);
         return total;
       },
-      TcpBytes);
-  Report("TCP receive", TcpBytes, ours, peer);
+      tcpBytes);
+  Report("net-tcp", "TCP receive", "TclTcpClient vs recv loop", tcpBytes, ours, peer);
 
   zvtest::TestCa ca;
   zvtest::TestCert cert = ca.Server();
@@ -129,7 +134,7 @@ int main() {
     SSL* ssl = SSL_new(serverContext);
     SSL_set_fd(ssl, c);
     if (SSL_accept(ssl) == 1) {
-      for (int64_t sent = 0; sent < TlsBytes; sent += block.size()) SSL_write(ssl, block.data(), block.size());
+      for (int64_t sent = 0; sent < tlsBytes; sent += block.size()) SSL_write(ssl, block.data(), block.size());
       SSL_shutdown(ssl);
     }
     SSL_free(ssl);
@@ -138,7 +143,7 @@ int main() {
   tlsClient.SetServer("localhost");
   tlsClient.SetPort(tls.Port());
   tlsClient.SetUseTLS(ctImplicit);
-  ours = Seconds([&] { return ReadOurs(tlsClient); }, TlsBytes);
+  ours = Seconds([&] { return ReadOurs(tlsClient); }, tlsBytes);
   peer = Seconds(
       [&] {
         SSL_CTX* context = SSL_CTX_new(TLS_client_method());
@@ -156,8 +161,8 @@ int main() {
         ::close(s);
         return total;
       },
-      TlsBytes);
-  Report("TLS receive", TlsBytes, ours, peer);
+      tlsBytes);
+  Report("net-tls", "TLS receive", "TclTcpClientTls vs SSL_read loop", tlsBytes, ours, peer);
   SSL_CTX_free(serverContext);
   return 0;
 }

@@ -13,7 +13,7 @@ using namespace zvbench;
 
 int main(int argc, char** argv) {
   const char* what = "Pull reads in 8192-byte blocks";
-  return CompareWithCurl(argc, argv, what, "WinInet", "wall and cpu within 1.1", [](const std::string&, int aPort, int64_t aSize) {
+  return CompareWithCurl(argc, argv, "wininet-get", what, "WinInet", 1.1, 1.1, [](const std::string&, int aPort, int64_t aSize) {
     int64_t received = 0;
     bool ok = false;
     TMeasure measure = Measure([&] {
