@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/FfmpegTools.h"
+
 namespace zvtest {
 
 ZentavoSite::ZentavoSite(const TestCert* aTlsCert) {
@@ -48,6 +50,12 @@ void ZentavoSite::Configure(const nlohmann::json& aConfig) {
   std::string file = FDir.File("site.json");
   WriteFile(file + ".tmp", aConfig.dump());
   std::filesystem::rename(file + ".tmp", file);
+}
+
+void ZentavoSite::LoadDemo() {
+  auto [status, pages] = Shell("/usr/bin/python3 " + ShellQuote(SourceDir() + "/tests/fixtures/demo_site.py") +
+                               " --pace 0 --dir " + ShellQuote(FDir.Path()));
+  if (status != 0) throw std::runtime_error("demo site: " + pages);
 }
 
 std::vector<nlohmann::json> ZentavoSite::Requests() const {

@@ -29,6 +29,12 @@ public:
   std::string SegmentFolder() const;
   // The behaviour: play replies, comment limit, faults (see tests/fixtures/README.md).
   void Configure(const nlohmann::json& aConfig);
+  // Fills the site with the demo of tests/fixtures/demo_site.py (real videos made by ffmpeg), served
+  // at full speed; its pages are at the addresses below.
+  void LoadDemo();
+  static constexpr const char* DemoOnePart = "https://www.zentavo.com/video/BV1demo1part";
+  static constexpr const char* DemoThreeParts = "https://www.zentavo.com/video/BV1demo3parts";
+  static constexpr const char* DemoEpisodes = "https://www.zentavo.com/bangumi/play/ss1demo";
   // Every request so far: method, path, query, tls, headers.
   std::vector<nlohmann::json> Requests() const;
   // SHA-256 (hex) of the segment the site serves for cid and index with aTags video tags.
