@@ -93,9 +93,24 @@ void Attach(TControl& aModel, QObject* aWidget, TRefresh aRefresh) {
   QObject::connect(aWidget, &QObject::destroyed, [&aModel] { aModel.OnViewChange = nullptr; });
 }
 
+// Qt hands the focus of a widget being disabled on to the next widget of the tab chain: after
+// "解析" that is the read-only save folder, where typing goes nowhere. The focus goes back to the
+// widget the user came from instead, the one before it that takes the keyboard.
+void GiveFocusBack(QWidget* aWidget) {
+  for (QWidget* previous = aWidget->previousInFocusChain(); previous != aWidget;
+       previous = previous->previousInFocusChain()) {
+    if (previous->window() != aWidget->window()) continue;
+    if ((previous->focusPolicy() & Qt::TabFocus) && previous->isEnabled() && previous->isVisible()) {
+      previous->setFocus(Qt::BacktabFocusReason);
+      return;
+    }
+  }
+}
+
 // What every control shows the same way: enable flag, visibility, hint, and the caption in the
 // label that goes with it.
 void ShowCommon(const TControl& aModel, QWidget* aWidget, QWidget* aCaptionLabel) {
+  if (!aModel.Enabled() && aWidget->hasFocus()) GiveFocusBack(aWidget);
   aWidget->setEnabled(aModel.Enabled());
   aWidget->setVisible(aModel.Visible());
   aWidget->setToolTip(Q(aModel.Hint()));
@@ -328,7 +343,8 @@ void BindListView(TListView& aModel, QTreeWidget* aWidget, QLabel* aCaptionLabel
   QStringList headers;
   for (const auto& column : aModel.Columns()) headers << Q(column.Caption);
   aWidget->setHeaderLabels(headers);
-  aWidget->header()->setStretchLastSection(false);
+  // The last column takes what the others leave of the list's width, so the headers span it.
+  aWidget->header()->setStretchLastSection(true);
   for (int i = 0; i < static_cast<int>(aModel.Columns().size()); ++i) {
     // Zero-width columns only carry data.
     aWidget->setColumnHidden(i, aModel.Columns()[i].Width == 0);

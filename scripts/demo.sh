@@ -17,7 +17,7 @@ mkdir -p build/demo/window
 cp build/bin/ZentavoDownloader build/demo/window/
 cat <<TEXT
 The local site runs at $ZENTAVO_SITE. Paste one of these addresses into 视频地址 and press 解析:
-$(sed 's/^PAGE /  /' <<<"$DEMO_PAGES")
+$(awk '{ $1 = ""; $2 = ""; print "  " substr($0, 3) }' <<<"$DEMO_PAGES")
 Then right-click the list: 下载全部视频 (segments, progress, merge on the 视频下载管理 tab) and
 下载全部视频的弹幕（XML） (comment lists on the XML弹幕下载管理 tab). Files go to $PWD/build/demo/window/.
 TEXT

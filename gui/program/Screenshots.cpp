@@ -1,35 +1,51 @@
-// Renders the main window, one PNG per tab and one with the donation panel, into the folder given
-// as the argument; run it under a real display server (scripts/screenshot.sh uses Xvfb).
+// Renders the main window in real states reached through a site (the local demo site, see
+// scripts/screenshot.sh): one PNG per tab while videos download, merge and comment lists arrive,
+// and one with the donation panel. Run it under a display server with ZENTAVO_SITE set:
+//   ZentavoScreenshots OUT_FOLDER WORK_FOLDER ONE_PART_PAGE SEGMENTED_VIDEO_PAGE EPISODE_PAGE
+// The program's binder and the downloads go to WORK_FOLDER.
 #include <QApplication>
 #include <QDir>
 #include <QTabWidget>
+#include <chrono>
 #include <cstdio>
+#include <functional>
 
 #include "app/MainForm.h"
 #include "gui/MainWindow.h"
 #include "gui/QtPlatform.h"
+#include "gui/program/EmbeddedResources.h"
 
 namespace {
 
-// A few rows, so the pictures show list contents as well as headers.
-void AddSampleRows(TForm1& aForm) {
-  aForm.lv2.Add("01", {"第1话 出发", "10001", "", "1080P", "3"});
-  aForm.lv2.Add("02", {"第2话 旅途", "10002", "", "720P", "1"});
-  aForm.lv2.Add("×", {"第3话 归来", "10003", "", "", ""});
-  aForm.lv2.SetSelected(1, true);
-  aForm.lv1.Add("►", {"01 第1话 出发 3-1", "12.5MB", "45.67%", "1.50 MB/S"});
-  aForm.lv1.Add("〓", {"01 第1话 出发 3-2", "", "", ""});
-  aForm.lv1.Add("‖", {"01 第1话 出发 3-3", "11.2MB", "3.10%", ""});
-  aForm.lv3.Add("02 第2话 旅途", {"/tmp/", "2", "正在合并"});
-  aForm.lv4.Add("1", {"01 第1话 出发.xml", "正在下载"});
-  aForm.lv4.Add("2", {"02 第2话 旅途.xml", "受限制"});
-  aForm.lv5.Add("03 第3话 归来.xml", {"/tmp/03 第3话 归来.xml"});
-  aForm.lbl3.SetCaption("剩余：3 个任务");
-  aForm.DownSpeed.SetCaption("1.50 MB/S");
+// Serves the window's events until aDone answers true; false after aSeconds without it.
+bool ServeUntil(TQtPlatform& aPlatform, const std::function<bool()>& aDone, int aSeconds = 60) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(aSeconds);
+  while (!aDone()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    aPlatform.WaitForEvents(20);
+  }
+  return true;
 }
 
-bool Save(TMainWindow& aWindow, const QString& aPath) {
-  QCoreApplication::processEvents();
+bool List(TForm1& aForm, TQtPlatform& aPlatform, const char* aAddress) {
+  aForm.edt1.SetText(aAddress);
+  aForm.btn1.Click();
+  bool listed = ServeUntil(aPlatform, [&] { return aForm.btn1.Enabled(); });
+  if (!listed) std::fprintf(stderr, "listing %s did not end\n", aAddress);
+  return listed;
+}
+
+// A segment transferring with its progress shown.
+bool Transferring(const TForm1& aForm) {
+  for (int row = 0; row < aForm.lv1.Count(); ++row)
+    if (aForm.lv1.ItemCaption(row) == "►" && !aForm.lv1.SubItem(row, 2).empty()) return true;
+  return false;
+}
+
+// Rows changing fast are redrawn a few milliseconds later: the picture waits for them.
+bool Save(TMainWindow& aWindow, TQtPlatform& aPlatform, const QString& aPath) {
+  auto drawn = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+  ServeUntil(aPlatform, [&] { return std::chrono::steady_clock::now() > drawn; });
   bool saved = aWindow.grab().save(aPath);
   std::printf("%s %s\n", saved ? "wrote" : "FAILED", aPath.toLocal8Bit().constData());
   return saved;
@@ -38,22 +54,43 @@ bool Save(TMainWindow& aWindow, const QString& aPath) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc != 6) {
+    std::fprintf(stderr, "usage: %s OUT_FOLDER WORK_FOLDER ONE_PART_PAGE SEGMENTED_VIDEO_PAGE EPISODE_PAGE\n", argv[0]);
+    return 2;
+  }
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(TForm1::ApplicationTitle));
-  QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
-  TQtPlatform platform(out.absolutePath().toStdString(), {});
-  TForm1 form(platform);
+  QDir out(QString::fromLocal8Bit(argv[1]));
+  QDir work(QString::fromLocal8Bit(argv[2]));
+  TQtPlatform platform(work.absolutePath().toStdString(), EmbeddedResources());
+  TForm1 form(platform, TSiteSettings::FromEnvironment());
   TMainWindow window(form);
-  form.SetSaveFolder(out.absolutePath().toStdString() + "/");
-  AddSampleRows(form);
+  platform.SetDialogParent(&window);
+  form.FormCreate();
   window.show();
-  bool ok = true;
-  for (int tab = 0; tab < window.Tabs()->count(); ++tab) {
-    window.Tabs()->setCurrentIndex(tab);
-    ok = Save(window, out.filePath(QString("tab%1.png").arg(tab + 1))) && ok;
+
+  // Three listings, each downloaded as soon as it is listed: the long one-part video runs on while
+  // the first part of the segmented video waits for its merge; the comment lists of the segmented
+  // video have arrived by then, and those of the episodes are being fetched.
+  for (int page = 3; page <= 5; ++page) {
+    if (!List(form, platform, argv[page])) return 1;
+    form.N2.Click();
+    if (page == 4) form.XML1.Click();
   }
-  window.Tabs()->setCurrentIndex(0);
-  form.pnl6.SetVisible(true);
-  ok = Save(window, out.filePath("donation.png")) && ok;
+  window.Tabs()->setCurrentIndex(1);
+  if (!ServeUntil(platform, [&] { return form.lv3.Count() > 0 && Transferring(form); }))
+    std::fprintf(stderr, "no merge while segments transfer; the pictures show what there is\n");
+  form.XML1.Click();
+
+  bool ok = true;
+  for (int tab : {1, 2, 0}) {
+    window.Tabs()->setCurrentIndex(tab);
+    ok = Save(window, platform, out.filePath(QString("tab%1.png").arg(tab + 1))) && ok;
+  }
+  form.lbl7.Click();
+  ok = Save(window, platform, out.filePath("donation.png")) && ok;
+  // Nothing more is fetched while the window goes.
+  form.N6.Click();
+  form.btn5.Click();
   return ok ? 0 : 1;
 }

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -504,4 +505,47 @@ TEST(MainWindowListing, PastedAddressListsThePartsIntoTheWindow) {
   auto shown = [&] { return list->isEnabled() && parts->topLevelItem(1)->text(5) == "1"; };
   for (int i = 0; i < 500 && !shown(); ++i) platform.WaitForEvents(20);
   EXPECT_TRUE(shown());
+}
+
+TEST(MainWindowListing, KeyboardFocusStaysOffTheReadOnlyFolderWhileListing) {
+  App();
+  zvtest::ZentavoSite site;
+  site.AddPage("/www.zentavo.com/video/BV2", "{\"title\":\"T\",\"pages\":[{\"cid\":1,\"part\":\"甲\"}]}");
+  // The play address comes late, so the button stays disabled for a while.
+  site.Configure({{"faults", {{"/v2/playurl", {{"delay", 0.5}}}}}});
+  zvtest::TempDir dir;
+  TQtPlatform platform{dir.Path(), {{"flvexe", "binder"}, {"flvdll", "library"}}};
+  TForm1 form{platform, site.Settings()};
+  TMainWindow window{form};
+  form.FormCreate();
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  auto* address = window.findChild<QLineEdit*>("edt1");
+  auto* list = window.findChild<QPushButton*>("btn1");
+  auto focused = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : ""; };
+  address->setFocus();
+  QTest::keyClicks(address, QString::fromStdString(site.Url("/www.zentavo.com/video/BV2")));
+  // Tab to "解析" and press it, as keyboard users do.
+  QTest::keyClick(address, Qt::Key_Tab);
+  ASSERT_EQ(focused(), "btn1");
+  QTest::keyClick(list, Qt::Key_Space);
+  ASSERT_FALSE(list->isEnabled());
+  EXPECT_EQ(focused(), "edt1");
+  for (int i = 0; i < 500 && !list->isEnabled(); ++i) platform.WaitForEvents(20);
+  EXPECT_EQ(form.lv2.SubItem(0, 4), "1");
+  EXPECT_EQ(focused(), "edt1");
+}
+
+TEST_F(MainWindowTest, ListHeadersSpanTheirListsWidth) {
+  Window.show();
+  for (int tab = 0; tab < Window.Tabs()->count(); ++tab) {
+    Window.Tabs()->setCurrentIndex(tab);
+    QCoreApplication::processEvents();
+    for (QTreeWidget* list : Window.Tabs()->widget(tab)->findChildren<QTreeWidget*>()) {
+      int spanned = list->header()->length();
+      EXPECT_EQ(spanned, list->viewport()->width()) << list->objectName().toStdString();
+      EXPECT_FALSE(list->horizontalScrollBar()->isVisible()) << list->objectName().toStdString();
+    }
+  }
 }
