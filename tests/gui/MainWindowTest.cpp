@@ -469,17 +469,25 @@ TEST_F(MainWindowTest, TheEventLoopServesThePumpAndTheTimers) {
   EXPECT_EQ(ticks, 2);
 }
 
-TEST(MainWindowListing, PastedAddressListsThePartsIntoTheWindow) {
-  App();
-  zvtest::ZentavoSite site;
-  site.AddPage("/www.zentavo.com/video/BV2",
+// The window started against the local site.
+class MainWindowListing : public ::testing::Test {
+protected:
+  MainWindowListing() {
+    Form.FormCreate();
+    Window.show();
+  }
+
+  QApplication& Application = App();
+  zvtest::ZentavoSite Site;
+  zvtest::TempDir Dir;
+  TQtPlatform Platform{Dir.Path(), {{"flvexe", "binder"}, {"flvdll", "library"}}};
+  TForm1 Form{Platform, Site.Settings()};
+  TMainWindow Window{Form};
+};
+
+TEST_F(MainWindowListing, PastedAddressListsThePartsIntoTheWindow) {
+  Site.AddPage("/www.zentavo.com/video/BV2",
                "{\"title\":\"T\",\"pages\":[{\"cid\":1,\"part\":\"第一部分\"},{\"cid\":2,\"part\":\"第二部分\"}]}");
-  zvtest::TempDir dir;
-  TQtPlatform platform{dir.Path(), {{"flvexe", "binder"}, {"flvdll", "library"}}};
-  TForm1 form{platform, site.Settings()};
-  TMainWindow window{form};
-  form.FormCreate();
-  window.show();
   // Every pass of the waits processes the window's events, so it keeps repainting.
   int repaints = 0;
   struct TPaintCounter : QObject {
@@ -490,50 +498,42 @@ TEST(MainWindowListing, PastedAddressListsThePartsIntoTheWindow) {
       return false;
     }
   } counter(repaints);
-  auto* parts = window.findChild<QTreeWidget*>("lv2");
+  auto* parts = Window.findChild<QTreeWidget*>("lv2");
   parts->viewport()->installEventFilter(&counter);
 
-  QTest::keyClicks(window.findChild<QLineEdit*>("edt1"), QString::fromStdString(site.Url("/www.zentavo.com/video/BV2")));
-  QTest::mouseClick(window.findChild<QPushButton*>("btn1"), Qt::LeftButton);
+  QTest::keyClicks(Window.findChild<QLineEdit*>("edt1"), QString::fromStdString(Site.Url("/www.zentavo.com/video/BV2")));
+  QTest::mouseClick(Window.findChild<QPushButton*>("btn1"), Qt::LeftButton);
   ASSERT_EQ(parts->topLevelItemCount(), 2);
   EXPECT_EQ(parts->topLevelItem(0)->text(0), "1");
   EXPECT_EQ(parts->topLevelItem(1)->text(1), "第二部分");
   EXPECT_GT(repaints, 0);
-  EXPECT_FALSE(window.findChild<QLineEdit*>("edt3")->isVisible());
+  EXPECT_FALSE(Window.findChild<QLineEdit*>("edt3")->isVisible());
   // Enabled again once the parts' play addresses have come; the rows show them.
-  auto* list = window.findChild<QPushButton*>("btn1");
+  auto* list = Window.findChild<QPushButton*>("btn1");
   auto shown = [&] { return list->isEnabled() && parts->topLevelItem(1)->text(5) == "1"; };
-  for (int i = 0; i < 500 && !shown(); ++i) platform.WaitForEvents(20);
+  for (int i = 0; i < 500 && !shown(); ++i) Platform.WaitForEvents(20);
   EXPECT_TRUE(shown());
 }
 
-TEST(MainWindowListing, KeyboardFocusStaysOffTheReadOnlyFolderWhileListing) {
-  App();
-  zvtest::ZentavoSite site;
-  site.AddPage("/www.zentavo.com/video/BV2", "{\"title\":\"T\",\"pages\":[{\"cid\":1,\"part\":\"甲\"}]}");
+TEST_F(MainWindowListing, KeyboardFocusStaysOffTheReadOnlyFolderWhileListing) {
+  Site.AddPage("/www.zentavo.com/video/BV2", "{\"title\":\"T\",\"pages\":[{\"cid\":1,\"part\":\"甲\"}]}");
   // The play address comes late, so the button stays disabled for a while.
-  site.Configure({{"faults", {{"/v2/playurl", {{"delay", 0.5}}}}}});
-  zvtest::TempDir dir;
-  TQtPlatform platform{dir.Path(), {{"flvexe", "binder"}, {"flvdll", "library"}}};
-  TForm1 form{platform, site.Settings()};
-  TMainWindow window{form};
-  form.FormCreate();
-  window.show();
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-  auto* address = window.findChild<QLineEdit*>("edt1");
-  auto* list = window.findChild<QPushButton*>("btn1");
+  Site.Configure({{"faults", {{"/v2/playurl", {{"delay", 0.5}}}}}});
+  Window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&Window));
+  auto* address = Window.findChild<QLineEdit*>("edt1");
+  auto* list = Window.findChild<QPushButton*>("btn1");
   auto focused = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : ""; };
   address->setFocus();
-  QTest::keyClicks(address, QString::fromStdString(site.Url("/www.zentavo.com/video/BV2")));
+  QTest::keyClicks(address, QString::fromStdString(Site.Url("/www.zentavo.com/video/BV2")));
   // Tab to "解析" and press it, as keyboard users do.
   QTest::keyClick(address, Qt::Key_Tab);
   ASSERT_EQ(focused(), "btn1");
   QTest::keyClick(list, Qt::Key_Space);
   ASSERT_FALSE(list->isEnabled());
   EXPECT_EQ(focused(), "edt1");
-  for (int i = 0; i < 500 && !list->isEnabled(); ++i) platform.WaitForEvents(20);
-  EXPECT_EQ(form.lv2.SubItem(0, 4), "1");
+  for (int i = 0; i < 500 && !list->isEnabled(); ++i) Platform.WaitForEvents(20);
+  EXPECT_EQ(Form.lv2.SubItem(0, 4), "1");
   EXPECT_EQ(focused(), "edt1");
 }
 
