@@ -1,10 +1,17 @@
-// zentavo-dl: the downloader's workflow from the command line, without a window.
+// zentavo-dl: the downloader's workflow from the command line, the window model driven without a
+// window.
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/MainForm.h"
+#include "app/embedded/EmbeddedResources.h"
 #include "cli/CliOptions.h"
+#include "cli/ConsolePlatform.h"
+#include "cli/DownloadRun.h"
 #include "cli/ExitStatus.h"
+#include "cli/StopSignals.h"
 
 int main(int argc, char** argv) {
   TParsedCommandLine parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
@@ -20,6 +27,14 @@ int main(int argc, char** argv) {
     std::cout << VersionText();
     return kExitSaved;
   }
-  std::cerr << "zentavo-dl: 下载尚未接通\n";
-  return kExitFailed;
+  // A reader that went away (| head) must not end the program before it has cleaned up.
+  std::signal(SIGPIPE, SIG_IGN);
+  TStopSignals stop;
+  TConsolePlatform platform(std::cerr);
+  platform.FolderOfExecutable = TConsolePlatform::RunningProgramFolder();
+  for (const auto& [name, data] : EmbeddedResources()) platform.Resources[name] = std::string(data);
+  TForm1 form(platform, TSiteSettings::FromEnvironment());
+  TProgressView view(std::cout, StdoutIsTerminal(), TerminalColumns);
+  TDownloadRun run(form, parsed.Options, view, std::cout, std::cerr, [&stop] { return stop.Requested(); });
+  return run.Execute();
 }

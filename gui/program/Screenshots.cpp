@@ -13,7 +13,7 @@
 #include "app/MainForm.h"
 #include "gui/MainWindow.h"
 #include "gui/QtPlatform.h"
-#include "gui/program/EmbeddedResources.h"
+#include "app/embedded/EmbeddedResources.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "gui/MainWindow.h"
 #include "gui/ProgramEnd.h"
 #include "gui/QtPlatform.h"
-#include "gui/program/EmbeddedResources.h"
+#include "app/embedded/EmbeddedResources.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);

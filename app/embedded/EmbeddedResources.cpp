@@ -1,4 +1,4 @@
-#include "gui/program/EmbeddedResources.h"
+#include "app/embedded/EmbeddedResources.h"
 
 #ifdef ZV_FLVEXE_PATH
 // The bytes of the binder files built alongside, placed in the program's read-only data.
