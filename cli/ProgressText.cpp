@@ -78,7 +78,9 @@ std::string OverallLine(const TOverallProgress& aProgress) {
   std::string line = "总计 " + FormatSize(aProgress.Done);
   if (aProgress.Total > 0) line += " / " + FormatSize(aProgress.Total) + "  " + ProgressText(aProgress.Done, aProgress.Total);
   int64_t left = -1;
-  if (aProgress.SizesKnown && aProgress.Speed > 0)
+  if (aProgress.SizesKnown && aProgress.Done >= aProgress.Total)
+    left = 0;
+  else if (aProgress.SizesKnown && aProgress.Speed > 0)
     left = static_cast<int64_t>(double(std::max<int64_t>(aProgress.Total - aProgress.Done, 0)) / aProgress.Speed + 0.5);
   line += "  " + FormatSpeed(aProgress.Speed) + "  剩余 " + FormatTimeLeft(left);
   line += "  分段 " + std::to_string(aProgress.SegmentsSaved) + "/" + std::to_string(aProgress.Segments);

@@ -42,8 +42,8 @@ void TProgressView::Update(const std::vector<TSegmentProgress>& aRunning, const 
                            TClock::time_point aNow) {
   std::string overall = OverallLine(aOverall);
   if (!FTerminal) {
-    // A log gets the overall line now and then, and only when it says something new.
-    if (aNow - FLastPlain < kPlainInterval || overall == FLastPlainLine) return;
+    // A log gets the overall line now and then, once data flows, and only when it says something new.
+    if (aOverall.Done == 0 || aNow - FLastPlain < kPlainInterval || overall == FLastPlainLine) return;
     FLastPlain = aNow;
     FLastPlainLine = overall;
     FOut << overall << std::endl;

@@ -13,6 +13,11 @@ constexpr int kName = 0;            // the name column of the listing and of the
 constexpr int kAddresses = 2;       // the listing's segment addresses
 constexpr int kCommentStatus = 1;   // the comment list's status column
 
+// A status the server answered with, or else the engine's own words.
+std::string ErrorText(const std::string& aError, int32_t aCode) {
+  return aCode >= 100 && aCode < 600 ? "HTTP " + std::to_string(aCode) : aError;
+}
+
 int AddressCount(const std::string& aAddresses) {
   return aAddresses.empty() ? 0 : static_cast<int>(std::count(aAddresses.begin(), aAddresses.end(), '|')) + 1;
 }
@@ -38,9 +43,9 @@ void TTaskTracker::WatchEvents() {
               int32_t) { VideoProceeded(aItem); }}));
   FChains.push_back(MakeEventChain(videos.OnError,
                                    {[this](TclMultiInternetControl*, TclInternetItem* aItem, const std::string& aError,
-                                           int32_t) {
+                                           int32_t aCode) {
                                      if (auto found = FSegments.find(aItem->ID()); found != FSegments.end())
-                                       found->second.LastError = aError;
+                                       found->second.LastError = ErrorText(aError, aCode);
                                    }},
                                    {}));
   // The window frees a finished item in its handler: what the item was is taken before.
@@ -142,7 +147,7 @@ void TTaskTracker::VideoCompleted() {
     }
   } else if (FCompletingStatus == psFailed || FCompletingStatus == psErrors) {
     segment.State = TState::tsFailed;
-    segment.Reason = segment.LastError.empty() ? "下载失败" : "下载失败：" + segment.LastError;
+    segment.Reason = segment.LastError.empty() ? "下载失败" : "下载失败（" + segment.LastError + "）";
     FView.Event("下载失败：" + segment.Name + "（" + segment.Reason + "）");
   } else {
     segment.State = TState::tsWaiting;  // stopped; it stays in the list
