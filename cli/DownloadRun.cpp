@@ -159,9 +159,13 @@ void TDownloadRun::CloseWindow() {
 }
 
 int TDownloadRun::Summarise(int aSaved, int aComments, const std::vector<TUnsaved>& aUnsaved, bool aInterrupted) {
-  FOut << "已保存 " << aSaved << " 个视频";
-  if (FOptions.Comments != TCommentChoice::ccNone) FOut << "、" << aComments << " 个弹幕文件";
-  FOut << "（保存位置：" << FForm.SaveFolder() << "）\n";
+  std::string saved;
+  if (FOptions.Comments != TCommentChoice::ccOnly) saved = std::to_string(aSaved) + " 个视频";
+  if (FOptions.Comments != TCommentChoice::ccNone) {
+    if (!saved.empty()) saved += "、";
+    saved += std::to_string(aComments) + " 个弹幕文件";
+  }
+  FOut << "已保存 " << saved << "（保存位置：" << FForm.SaveFolder() << "）\n";
   if (!aUnsaved.empty()) {
     FOut << (aInterrupted ? "已中断，" : "") << "未能保存 " << aUnsaved.size() << " 项：\n";
     for (const TUnsaved& unsaved : aUnsaved) FOut << "  " << unsaved.What << "：" << unsaved.Reason << "\n";
