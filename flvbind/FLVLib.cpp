@@ -91,6 +91,25 @@ int FlvMetaUpdateToFile(FlvMetaObject* meta, const char* path) {
 
 void FlvMetaDeleteObject(FlvMetaObject* meta) { delete meta; }
 
+int FlvMetaReserveTag(FlvMetaObject* meta, FileWriteAble* writer, const FlvHeaderRecord* header) {
+  return meta && writer && header && Guarded([&] { return meta->ReserveTag(*writer, *header); });
+}
+
+void FlvMetaAddTag(FlvMetaObject* meta, const FlvTagRecord* tag) {
+  if (meta && tag) meta->AddJoinedTag(*tag);
+}
+
+int FlvMetaDropReservation(FlvMetaObject* meta, FileWriteAble* writer) {
+  return meta && writer && Guarded([&] {
+           meta->DropReservation(*writer);
+           return true;
+         });
+}
+
+int FlvMetaPlaceTag(FlvMetaObject* meta, FileWriteAble* writer, const char* path) {
+  return meta && writer && path && Guarded([&] { return meta->PlaceTag(*writer, path); });
+}
+
 int32_t FlvMuplex_WriteDataTag(uint8_t* buffer, const uint8_t* data, int32_t dataSize, uint32_t timestamp,
                                int32_t tagType) {
   if (dataSize < 0 || dataSize > cMaxTagDataSize || (dataSize > 0 && !data)) return 0;

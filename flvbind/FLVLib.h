@@ -89,6 +89,17 @@ FLVLIB_API int FlvMetaParseFromFile(FlvMetaObject* meta, const char* path);
 FLVLIB_API int FlvMetaUpdateToFile(FlvMetaObject* meta, const char* path);
 FLVLIB_API void FlvMetaDeleteObject(FlvMetaObject* meta);
 
+// A join that writes its data once: after the header, FlvMetaReserveTag leaves room in writer for
+// the "onMetaData" tag (0: no room, the join goes on without it); FlvMetaAddTag counts each tag
+// written; FlvMetaPlaceTag (writer flushed) then makes path what FlvMetaParseFromFile and
+// FlvMetaUpdateToFile would make of the plain join, work file included. When it gives 0, path holds
+// the plain join and those two do the work. FlvMetaDropReservation turns the file back into the
+// plain join, for a join that ends without metadata.
+FLVLIB_API int FlvMetaReserveTag(FlvMetaObject* meta, FileWriteAble* writer, const FlvHeaderRecord* header);
+FLVLIB_API void FlvMetaAddTag(FlvMetaObject* meta, const FlvTagRecord* tag);
+FLVLIB_API int FlvMetaDropReservation(FlvMetaObject* meta, FileWriteAble* writer);
+FLVLIB_API int FlvMetaPlaceTag(FlvMetaObject* meta, FileWriteAble* writer, const char* path);
+
 // Builds one complete tag (header, data, PreviousTagSize) in buffer; returns dataSize + 15. With a
 // null buffer nothing is written and 2 * dataSize + 15 comes back.
 FLVLIB_API int32_t FlvMuplex_WriteDataTag(uint8_t* buffer, const uint8_t* data, int32_t dataSize, uint32_t timestamp,

@@ -18,12 +18,18 @@ constexpr int64_t cBufferSize = 1 << 20;
 constexpr int64_t cDirectSize = 64 << 10;  // written without going through the buffer
 
 [[noreturn]] void RaiseWriteError() { throw EclFlvFileError("error", fecWrite); }
+bool IsNoRoom(int aError) { return aError == ENOSPC || aError == EFBIG || aError == EDQUOT; }
 }  // namespace
 
 std::unique_ptr<FileWriteAble> FileWriteAble::Create(const std::string& aPath) {
-  int handle = ::open(aPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Read as well where allowed: closing a gap moves bytes already written.
+  int handle = ::open(aPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const bool readable = handle >= 0;
+  if (!readable) handle = ::open(aPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (handle < 0) return nullptr;
-  return std::unique_ptr<FileWriteAble>(new FileWriteAble(handle));
+  std::unique_ptr<FileWriteAble> writer(new FileWriteAble(handle));
+  writer->FReadable = readable;
+  return writer;
 }
 
 FileWriteAble::FileWriteAble(int aHandle) : FHandle(aHandle), FBuffer(new char[cBufferSize]) {}
@@ -86,6 +92,10 @@ void FileWriteAble::WriteAll(iovec* aPieces, int aCount) {
     if (aCount == 0) return;
     ssize_t n = ::writev(FHandle, aPieces, aCount);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && IsNoRoom(errno) && FGapSize > 0) {
+      CloseGap();
+      continue;
+    }
     if (n <= 0) RaiseWriteError();
     for (size_t done = static_cast<size_t>(n); done > 0;) {
       size_t part = std::min(done, aPieces->iov_len);
@@ -119,4 +129,62 @@ void FileWriteAble::CopyFrom(FileReadAble& aSource, int64_t aPosition, int64_t a
     from += n;
     aCount -= n;
   }
+}
+
+// Written at once, so that everything after the gap reaches the file after it.
+void FileWriteAble::ReserveGap(int64_t aCount) {
+  if (!FReadable) return;
+  FGapStart = Tell();
+  const std::vector<char> zeros(static_cast<size_t>(aCount));
+  for (int64_t done = 0; done < aCount;) {
+    ssize_t n = ::pwrite(FHandle, zeros.data() + done, static_cast<size_t>(aCount - done), FGapStart + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && IsNoRoom(errno)) {  // no room even for the gap: the file goes on without one
+      if (::ftruncate(FHandle, FGapStart) != 0) RaiseWriteError();
+      return;
+    }
+    if (n <= 0) RaiseWriteError();
+    done += n;
+  }
+  Seek(aCount, SEEK_CUR);
+  FGapSize = aCount;
+}
+
+void FileWriteAble::FillGap(const void* aData) {
+  Flush();  // the buffer may still hold the gap's zeros
+  const char* data = static_cast<const char*>(aData);
+  for (int64_t done = 0; done < FGapSize;) {
+    ssize_t n = ::pwrite(FHandle, data + done, static_cast<size_t>(FGapSize - done), FGapStart + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) RaiseWriteError();
+    done += n;
+  }
+  FGapSize = 0;
+}
+
+// Called from WriteAll too, with bytes still waiting in the buffer: it goes round the buffer.
+void FileWriteAble::CloseGap() {
+  const off_t end = ::lseek(FHandle, 0, SEEK_CUR);
+  if (end < 0) RaiseWriteError();
+  std::vector<char> buffer(1 << 20);
+  for (int64_t from = FGapStart + FGapSize; from < end;) {
+    ssize_t n = ::pread(FHandle, buffer.data(), std::min<int64_t>(end - from, buffer.size()), from);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) RaiseWriteError();
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = ::pwrite(FHandle, buffer.data() + done, n - done, from - FGapSize + done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) RaiseWriteError();
+      done += w;
+    }
+    from += n;
+  }
+  if (::ftruncate(FHandle, end - FGapSize) != 0 || ::lseek(FHandle, end - FGapSize, SEEK_SET) < 0) RaiseWriteError();
+  FGapSize = 0;
+}
+
+bool FileWriteAble::IsFileAt(const std::string& aPath) const {
+  struct stat mine, named;
+  return ::fstat(FHandle, &mine) == 0 && ::lstat(aPath.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
+         mine.st_ino == named.st_ino;
 }

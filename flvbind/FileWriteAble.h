@@ -31,6 +31,18 @@ public:
   // Appends aCount bytes of aSource from aPosition, copied inside the kernel where it can.
   void CopyFrom(FileReadAble& aSource, int64_t aPosition, int64_t aCount);
 
+  // A gap of aCount bytes at the current position, to be filled once what belongs there is known.
+  // When a later write finds no room (a full disk, a size limit), the gap is closed and the write
+  // goes on, so the gap never fails a write that would have succeeded without it. No gap in a file
+  // that cannot be read back.
+  void ReserveGap(int64_t aCount);
+  int64_t GapSize() const { return FGapSize; }
+  void FillGap(const void* aData);  // GapSize() bytes; the gap is then part of the file
+  // Moves everything after the gap down over it, so the file reads as if it had never been there.
+  void CloseGap();
+  // The file's identity, to tell whether a path still names it.
+  bool IsFileAt(const std::string& aPath) const;
+
 private:
   explicit FileWriteAble(int aHandle);
   // Writes every byte of aPieces.
@@ -39,4 +51,6 @@ private:
   int FHandle;
   std::unique_ptr<char[]> FBuffer;
   int64_t FBuffered = 0;
+  bool FReadable = false;
+  int64_t FGapStart = 0, FGapSize = 0;
 };

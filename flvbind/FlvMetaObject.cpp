@@ -1,5 +1,6 @@
 #include "flvbind/FlvMetaObject.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,11 +16,29 @@
 namespace {
 
 void WriteMetadataTag(FileWriteAble& aWriter, const ScriptDataObject& aMeta) {
-  std::vector<uint8_t> data(aMeta.Size());
-  aMeta.Write(data.data());
-  std::vector<uint8_t> tag(FlvMuplex_GetMaxFrameSize(static_cast<int32_t>(data.size())));
-  int32_t size = BuildFlvTag(tag.data(), data.data(), static_cast<int32_t>(data.size()), 0, FLV_TAG_SCRIPT);
-  aWriter.Write(tag.data(), size);
+  std::vector<uint8_t> tag = MetadataTagBytes(aMeta);
+  aWriter.Write(tag.data(), static_cast<int64_t>(tag.size()));
+}
+
+void SetEmptyCuePoints(ScriptDataObject& aMeta) { aMeta.Array().Set("cuePoints", std::make_unique<AmfEcmaArray>()); }
+
+// The metadata that ParseFromFile and UpdateToFile give a file whose tags aTally counted; none
+// when the scan would find no time.
+std::optional<ScriptDataObject> JoinedMetadata(const TFlvTagTally& aTally) {
+  ScriptDataObject meta("onMetaData");
+  if (!aTally.Store(meta.Array())) return std::nullopt;
+  SetEmptyCuePoints(meta);
+  return meta;
+}
+
+// Every found time gives a tag of the same size: its values are numbers, a flag and one fixed text.
+int64_t TimedMetadataTagSize(const FlvHeaderRecord& aHeader) {
+  TFlvTagTally tally(aHeader);
+  FlvTagRecord timed{};
+  timed.type = FLV_TAG_VIDEO;
+  timed.timestamp = 1000;
+  tally.Add(timed);
+  return static_cast<int64_t>(MetadataTagBytes(*JoinedMetadata(tally)).size());
 }
 
 // Reads the next tag's header; false at the end of the data (or a damaged tail). A real read
@@ -79,6 +98,14 @@ bool CopyWithMetadata(FileReadAble& aReader, FileWriteAble& aWriter, const Scrip
 
 }  // namespace
 
+std::vector<uint8_t> MetadataTagBytes(const ScriptDataObject& aMeta) {
+  std::vector<uint8_t> data(aMeta.Size());
+  aMeta.Write(data.data());
+  std::vector<uint8_t> tag(FlvMuplex_GetMaxFrameSize(static_cast<int32_t>(data.size())));
+  tag.resize(BuildFlvTag(tag.data(), data.data(), static_cast<int32_t>(data.size()), 0, FLV_TAG_SCRIPT));
+  return tag;
+}
+
 bool FlvMetaObject::ParseFromFile(const std::string& aPath) {
   std::unique_ptr<FileReadAble> reader = FileReadAble::Open(aPath);
   if (!reader) return false;
@@ -99,7 +126,7 @@ bool FlvMetaObject::ParseFromFile(const std::string& aPath) {
 
 bool FlvMetaObject::UpdateToFile(const std::string& aPath) {
   const std::string workPath = aPath + ".$$$";
-  Array().Set("cuePoints", std::make_unique<AmfEcmaArray>());
+  SetEmptyCuePoints(*this);
   std::unique_ptr<FileReadAble> reader = FileReadAble::Open(aPath);
   if (!reader) return false;
   std::unique_ptr<FileWriteAble> writer = FileWriteAble::Create(workPath);
@@ -118,4 +145,46 @@ bool FlvMetaObject::UpdateToFile(const std::string& aPath) {
   if (ok && std::rename(workPath.c_str(), aPath.c_str()) == 0) return true;
   ::unlink(workPath.c_str());
   return false;
+}
+
+bool FlvMetaObject::ReserveTag(FileWriteAble& aWriter, const FlvHeaderRecord& aHeader) {
+  aWriter.ReserveGap(TimedMetadataTagSize(aHeader));
+  if (aWriter.GapSize() > 0) FJoinTally.emplace(aHeader);
+  return aWriter.GapSize() > 0;
+}
+
+void FlvMetaObject::AddJoinedTag(const FlvTagRecord& aTag) {
+  if (FJoinTally) FJoinTally->AddAsScanned(aTag);
+}
+
+void FlvMetaObject::DropReservation(FileWriteAble& aWriter) {
+  FJoinTally.reset();
+  if (aWriter.GapSize() > 0) aWriter.CloseGap();
+}
+
+bool FlvMetaObject::PlaceTag(FileWriteAble& aWriter, const std::string& aPath) {
+  std::optional<ScriptDataObject> meta;
+  if (FJoinTally && aWriter.GapSize() > 0) meta = JoinedMetadata(*FJoinTally);
+  FJoinTally.reset();
+  const std::vector<uint8_t> tag = meta ? MetadataTagBytes(*meta) : std::vector<uint8_t>();
+  // Another file at aPath (it was replaced, or it is a link to ours) is left to the rewrite.
+  struct stat st;
+  const bool placeable = meta && static_cast<int64_t>(tag.size()) == aWriter.GapSize() && aWriter.IsFileAt(aPath) &&
+                         ::lstat(aPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1;
+  const std::string workPath = aPath + ".$$$";
+  // The finished file passes through the work file's name, as the rewrite's copy would.
+  if (!placeable || std::rename(aPath.c_str(), workPath.c_str()) != 0) {
+    DropReservation(aWriter);
+    return false;
+  }
+  try {
+    aWriter.FillGap(tag.data());
+  } catch (const EclFlvFileError&) {
+    std::rename(workPath.c_str(), aPath.c_str());
+    DropReservation(aWriter);
+    return false;
+  }
+  std::rename(workPath.c_str(), aPath.c_str());
+  Assign(std::move(*meta));
+  return true;
 }
