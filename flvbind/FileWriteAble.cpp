@@ -22,13 +22,14 @@ bool IsNoRoom(int aError) { return aError == ENOSPC || aError == EFBIG || aError
 }  // namespace
 
 std::unique_ptr<FileWriteAble> FileWriteAble::Create(const std::string& aPath) {
-  // Read as well where allowed: closing a gap moves bytes already written.
-  int handle = ::open(aPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  const bool readable = handle >= 0;
-  if (!readable) handle = ::open(aPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int handle = ::open(aPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (handle < 0) return nullptr;
   std::unique_ptr<FileWriteAble> writer(new FileWriteAble(handle));
-  writer->FReadable = readable;
+  // Closing a gap reads back bytes already written: the same regular file opened for reading too,
+  // where that is allowed (a pipe or a device gets no gap).
+  struct stat st;
+  if (::fstat(handle, &st) == 0 && S_ISREG(st.st_mode))
+    writer->FReadHandle = ::open(("/proc/self/fd/" + std::to_string(handle)).c_str(), O_RDONLY | O_CLOEXEC);
   return writer;
 }
 
@@ -41,6 +42,7 @@ FileWriteAble::~FileWriteAble() {
   } catch (const EclFlvFileError&) {
   }
   ::close(FHandle);
+  if (FReadHandle >= 0) ::close(FReadHandle);
 }
 
 void FileWriteAble::Flush() {
@@ -133,7 +135,7 @@ void FileWriteAble::CopyFrom(FileReadAble& aSource, int64_t aPosition, int64_t a
 
 // Written at once, so that everything after the gap reaches the file after it.
 void FileWriteAble::ReserveGap(int64_t aCount) {
-  if (!FReadable) return;
+  if (FReadHandle < 0) return;
   FGapStart = Tell();
   const std::vector<char> zeros(static_cast<size_t>(aCount));
   for (int64_t done = 0; done < aCount;) {
@@ -168,7 +170,7 @@ void FileWriteAble::CloseGap() {
   if (end < 0) RaiseWriteError();
   std::vector<char> buffer(1 << 20);
   for (int64_t from = FGapStart + FGapSize; from < end;) {
-    ssize_t n = ::pread(FHandle, buffer.data(), std::min<int64_t>(end - from, buffer.size()), from);
+    ssize_t n = ::pread(FReadHandle, buffer.data(), std::min<int64_t>(end - from, buffer.size()), from);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) RaiseWriteError();
     for (ssize_t done = 0; done < n;) {

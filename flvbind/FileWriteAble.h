@@ -51,6 +51,6 @@ private:
   int FHandle;
   std::unique_ptr<char[]> FBuffer;
   int64_t FBuffered = 0;
-  bool FReadable = false;
+  int FReadHandle = -1;  // the same file, for reading back
   int64_t FGapStart = 0, FGapSize = 0;
 };
