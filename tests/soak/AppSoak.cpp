@@ -1,0 +1,4 @@
+#include "tests/soak/Soak.h"
+namespace zvsoak {
+void SoakApplication(const TSoakOptions&, TFindings&) {}
+}
