@@ -110,7 +110,9 @@ int64_t TFileStream::Read(void* aBuffer, int64_t aCount) {
 int64_t TFileStream::Write(const void* aBuffer, int64_t aCount) {
   ssize_t n;
   do n = ::pwrite(FHandle, aBuffer, size_t(aCount), FPosition); while (n < 0 && errno == EINTR);
-  if (n <= 0) return 0;
+  // The reason (a full disk, a file size limit) is known only here.
+  if (n < 0) throw EStreamError("Cannot write file \"" + FFileName + "\". " + std::strerror(errno));
+  if (n == 0) return 0;
   FPosition += n;
   return n;
 }

@@ -73,6 +73,7 @@ public:
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
   int64_t Read(void* aBuffer, int64_t aCount) override;
+  // Raises EStreamError naming the file and the system's reason when the write fails.
   int64_t Write(const void* aBuffer, int64_t aCount) override;
   int64_t Seek(int64_t aOffset, TSeekOrigin aOrigin) override;
   void SetSize(int64_t aSize) override;

@@ -81,3 +81,14 @@ TEST(FileStream, SeeksReadsAndWritesAtItsOwnPosition) {
   EXPECT_EQ(content, std::string("012345ab89\0\0Z", 13) + std::string(7, '\0'));
   EXPECT_EQ(file.Read(content.data(), 1), 0);
 }
+
+TEST(FileStream, AFailedWriteSaysWhichFileAndWhy) {
+  // /dev/full answers every write as a disk without room does.
+  TFileStream file("/dev/full", fmOpenReadWrite);
+  try {
+    file.WriteBuffer("x", 1);
+    FAIL() << "the write succeeded";
+  } catch (const EStreamError& e) {
+    EXPECT_STREQ(e.what(), "Cannot write file \"/dev/full\". No space left on device");
+  }
+}
