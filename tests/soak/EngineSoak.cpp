@@ -65,6 +65,8 @@ public:
     FSize = aOptions.Long ? int64_t(1) << 30 : int64_t(32) << 20;
     FCycles = aOptions.Long ? 100 : 30;
     FBudget = aOptions.Long ? 3600 : 50;
+    // Ample for the whole file even when every exchange met a stall.
+    FRunLimit = aOptions.Long ? 900 : 60;
   }
 
   void Run() {
@@ -163,7 +165,13 @@ private:
   // while running, or a stop that did not end the run in time.
   bool RunUntil(const std::function<bool()>& aDone) {
     FLastEvent = TClock::now();
+    const TClock::time_point start = FLastEvent;
     for (;;) {
+      if (SecondsSince(start) > FRunLimit) {
+        FFindings.Add("engine: a run went on for more than " + std::to_string(int(FRunLimit)) + " s");
+        ++FHangs;
+        return false;
+      }
       ServeUntil([&] { return aDone() || !FItem->IsBusy(); }, 50);
       if (!FItem->IsBusy()) {
         if (FStopped != TClock::time_point{}) {
@@ -210,7 +218,7 @@ private:
   TRandom FRandom;
   int64_t FSize = 0;
   int FCycles = 0;
-  double FBudget = 0;
+  double FBudget = 0, FRunLimit = 0;
   zvtest::TempDir FSource, FOut;
   std::string FSourceSha;
   std::unique_ptr<TclMultiDownLoader> FControl;
