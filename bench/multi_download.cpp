@@ -18,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -91,18 +90,6 @@ std::string Sha256(const std::string& aFile) {
   return digest;
 }
 
-void WriteRandomFile(const std::string& aFile, int64_t aSize, uint64_t aSeed) {
-  std::ofstream out(aFile, std::ios::binary);
-  std::mt19937_64 random(aSeed);
-  std::vector<uint64_t> block(1 << 17);
-  for (int64_t written = 0; written < aSize;) {
-    for (uint64_t& word : block) word = random();
-    const int64_t count = std::min<int64_t>(aSize - written, int64_t(block.size() * sizeof(uint64_t)));
-    out.write(reinterpret_cast<const char*>(block.data()), count);
-    written += count;
-  }
-}
-
 // The result must be the source, byte for byte.
 void Check(const std::string& aTool, const std::string& aFile, const std::string& aSha) {
   if (Sha256(aFile) != aSha) {
@@ -129,14 +116,14 @@ int main(int argc, char** argv) {
   zvtest::TempDir root, out;
   std::printf("making a %lld MiB random file...\n", static_cast<long long>(mib));
   std::fflush(stdout);
-  WriteRandomFile(root.File("big.bin"), mib << 20, 1);
+  zvtest::WriteRandomFile(root.File("big.bin"), mib << 20, 1);
   const std::string bigSha = Sha256(root.File("big.bin"));
   fs::create_directories(root.File("small"));
   std::ofstream engineList(out.File("engine.list")), ariaList(out.File("aria.list")), curlList(out.File("curl.list"));
   std::vector<std::string> smallSha;
   for (int i = 0; i < cSmallItems; ++i) {
     const std::string name = std::to_string(i) + ".bin";
-    WriteRandomFile(root.File("small/" + name), cSmallSize, uint64_t(i) + 2);
+    zvtest::WriteRandomFile(root.File("small/" + name), cSmallSize, uint64_t(i) + 2);
     smallSha.push_back(Sha256(root.File("small/" + name)));
   }
   if (!WriteSparseFile(root.File("sparse-small.bin"), int64_t(100) << 20) ||

@@ -29,18 +29,6 @@ constexpr int cStopLimitMs = 2 * cTimeOutMs;
 // the pause before the next try, and a new request that may stall again.
 constexpr int cQuietLimitMs = 2 * cTimeOutMs + int(cStallSeconds * 1000) + cReconnectMs + 3000;
 
-void WriteRandomFile(const std::string& aFile, int64_t aSize, uint64_t aSeed) {
-  std::ofstream out(aFile, std::ios::binary);
-  TRandom random(aSeed);
-  std::vector<uint64_t> block(1 << 17);
-  for (int64_t written = 0; written < aSize;) {
-    for (uint64_t& word : block) word = random();
-    const int64_t count = std::min<int64_t>(aSize - written, int64_t(block.size() * sizeof(uint64_t)));
-    out.write(reinterpret_cast<const char*>(block.data()), count);
-    written += count;
-  }
-}
-
 // Bytes at which two files of the same length differ (the length difference counts as wrong too).
 int64_t WrongBytes(const std::string& aFile, const std::string& aExpected) {
   std::ifstream a(aFile, std::ios::binary), b(aExpected, std::ios::binary);
@@ -72,7 +60,7 @@ public:
   void Run() {
     std::printf("engine: making a %" PRId64 " MiB random file...\n", FSize >> 20);
     std::fflush(stdout);
-    WriteRandomFile(FSource.File("big.bin"), FSize, FOptions.Seed);
+    zvtest::WriteRandomFile(FSource.File("big.bin"), FSize, FOptions.Seed);
     FSourceSha = zvtest::FileSha256(FSource.File("big.bin"));
     zvtest::NginxServer nginx(FSource.Path());
     TFaultProxy proxy(nginx.Port(), {FOptions.Seed, 0.15, cStallSeconds, ""});

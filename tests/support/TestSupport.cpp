@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -128,9 +129,22 @@ std::chrono::milliseconds TimeStopped(const std::function<void()>& aCall, const 
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
 
+void WriteRandomFile(const std::string& aPath, int64_t aSize, uint64_t aSeed) {
+  std::ofstream out(aPath, std::ios::binary);
+  std::mt19937_64 random(aSeed);
+  std::vector<uint64_t> block(1 << 17);
+  for (int64_t written = 0; written < aSize;) {
+    for (uint64_t& word : block) word = random();
+    const int64_t count = std::min<int64_t>(aSize - written, int64_t(block.size() * sizeof(uint64_t)));
+    out.write(reinterpret_cast<const char*>(block.data()), count);
+    written += count;
+  }
+}
+
 std::string FileSha256(const std::string& aPath) {
   ChildProcess sum({"/usr/bin/sha256sum", "-b", aPath});
-  return sum.ReadLine().substr(0, 64);
+  // A file of a gibibyte on a busy machine takes a while.
+  return sum.ReadLine(600000).substr(0, 64);
 }
 
 std::unique_ptr<ChildProcess> StartFixture(const std::string& aScript, const std::vector<std::string>& aArgs,

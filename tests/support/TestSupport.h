@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -56,6 +57,9 @@ private:
 // Runs aCall while another thread calls aStop 200 ms into it; how long aCall took. An exception of
 // aCall passes through once the other thread has ended.
 std::chrono::milliseconds TimeStopped(const std::function<void()>& aCall, const std::function<void()>& aStop);
+
+// aSize bytes of a random sequence seeded with aSeed in the file aPath.
+void WriteRandomFile(const std::string& aPath, int64_t aSize, uint64_t aSeed);
 
 // SHA-256 of a file's content, as 64 lowercase hexadecimal digits.
 std::string FileSha256(const std::string& aPath);
