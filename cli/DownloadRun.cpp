@@ -1,6 +1,7 @@
 #include "cli/DownloadRun.h"
 
 #include <chrono>
+#include <exception>
 #include <filesystem>
 
 #include "app/TextRoutines.h"
@@ -25,6 +26,21 @@ TDownloadRun::TDownloadRun(TForm1& aForm, const TCliOptions& aOptions, TProgress
       FStopRequested(std::move(aStopRequested)) {}
 
 int TDownloadRun::Execute() {
+  try {
+    return RunSteps();
+  } catch (const std::exception& e) {
+    FView.Finish();
+    FErrors << "zentavo-dl: 出现意外错误：" << e.what() << "\n";
+    // What still runs is stopped and its working files go, as far as the window can still do it.
+    try {
+      CloseWindow();
+    } catch (const std::exception&) {
+    }
+    return kExitFailed;
+  }
+}
+
+int TDownloadRun::RunSteps() {
   FForm.FormCreate();
   if (!ApplySettings()) return kExitUsage;
   const bool listed = ListParts();

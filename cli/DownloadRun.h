@@ -24,6 +24,7 @@ public:
   static constexpr int kProgressIntervalMs = 200;
 
 private:
+  int RunSteps();
   bool ApplySettings();
   // Waits, serving the window's events, until aDone answers true; false when the user stopped first.
   template <typename TDone>
