@@ -4,9 +4,10 @@
 //    fetched whole from a server without ranges (the file grows as it arrives), both larger than
 //    the limit, must fail with an error that says why; a small item afterwards must still succeed
 //    (the thread still serves its events);
-//  - app: the application downloads parts whose segments fit but whose merged file does not: every
-//    segment must stay on disk, the merge must end, and the window must go on serving its events
-//    (a comment download that comes after still finishes).
+//  - app: the application downloads a part whose segments fit but whose merged file does not, and
+//    a segment that does not fit at all: every fitting segment must stay on disk, the merge must
+//    end, the segment that does not fit must be marked failed with its reason, and the window must
+//    go on serving its events (comment downloads that come after still finish).
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -104,9 +105,13 @@ void AppOnFullDisk(const std::string& aFolder, int64_t aLimit, TFindings& aFindi
     fs::create_symlink(aFolder + "/made/seg " + std::to_string(count) + ".flv",
                        site.SegmentFolder() + "/7-" + std::to_string(count) + ".flv");
   }
+  // A second part of one segment that does not fit at all.
+  fs::create_symlink(aFolder + "/made/big.flv", site.SegmentFolder() + "/8-1.flv");
   site.AddPage("/www.zentavo.com/video/BV1",
-               nlohmann::json{{"data", {{"title", "Full"}, {"pages", {{{"cid", 7}, {"part", "disk"}}}}}}}.dump());
-  site.Configure({{"play", {{"7", {{"segments", count}}}}}});
+               nlohmann::json{{"data",
+                               {{"title", "Full"}, {"pages", {{{"cid", 7}, {"part", "fits"}}, {{"cid", 8}, {"part", "big"}}}}}}}
+                   .dump());
+  site.Configure({{"play", {{"7", {{"segments", count}}}, {"8", {{"segments", 1}}}}}});
   THeadlessPlatform platform;
   // The binder was laid out by the parent: the start-up could not write it here.
   platform.FolderOfExecutable = aFolder + "/app";
@@ -119,7 +124,7 @@ void AppOnFullDisk(const std::string& aFolder, int64_t aLimit, TFindings& aFindi
   form.SetSaveFolder(save);
   form.edt1.SetText(site.Url("/www.zentavo.com/video/BV1"));
   form.btn1.Click();
-  if (!zvtest::ServeUntil(platform, [&] { return form.btn1.Enabled(); }, 30000) || form.lv2.Count() != 1) {
+  if (!zvtest::ServeUntil(platform, [&] { return form.btn1.Enabled(); }, 30000) || form.lv2.Count() != 2) {
     aFindings.Add("disk: the listing failed");
     return;
   }
@@ -131,7 +136,7 @@ void AppOnFullDisk(const std::string& aFolder, int64_t aLimit, TFindings& aFindi
   };
   form.N2.Click();
   const bool ended = zvtest::ServeUntil(platform, [&] {
-    return !form.clMdloader1.IsBusy() && form.lv1.Count() == 0 && queued && form.lv3.Count() == 0 && !form.MergeThread;
+    return !form.clMdloader1.IsBusy() && form.lv1.Count() == 1 && queued && form.lv3.Count() == 0 && !form.MergeThread;
   }, 60000);
   if (!ended)
     aFindings.Add("disk: the downloads and the merge did not end with a full disk (downloads busy " +
@@ -149,10 +154,17 @@ void AppOnFullDisk(const std::string& aFolder, int64_t aLimit, TFindings& aFindi
   }
   std::printf("disk: merge of %d segments on a full disk (limit %lld bytes): %d segments kept; files:%s\n", count,
               static_cast<long long>(aLimit), kept, files.c_str());
+  if (form.lv1.Count() == 1) {
+    const std::string text = ErrorText(*form.clMdloader1.DownLoadList().Items(0));
+    std::printf("disk: the segment that does not fit: row \"%s\" marked \"%s\", errors: %s\n", form.lv1.SubItem(0, 0).c_str(),
+                form.lv1.ItemCaption(0).c_str(), text.c_str());
+    if (form.lv1.ItemCaption(0) != "×" || text.find("too large") == std::string::npos)
+      aFindings.Add("disk: the segment that does not fit is not marked failed with its reason");
+  }
   if (kept != count) aFindings.Add("disk: the failed merge kept " + std::to_string(kept) + " of " + std::to_string(count) + " segments");
   // Still serving events: a comment download finishes.
   form.XML1.Click();
-  if (!zvtest::ServeUntil(platform, [&] { return form.lv5.Count() == 1; }, 30000))
+  if (!zvtest::ServeUntil(platform, [&] { return form.lv5.Count() == 2; }, 30000))
     aFindings.Add("disk: a comment download after the failed merge did not finish");
 }
 
@@ -184,7 +196,7 @@ int FullDiskChild(const std::string& aScenario, const std::string& aFolder, int6
   return findings.Empty() ? 0 : 1;
 }
 
-void SoakFullDisk(const TSoakOptions& aOptions, TFindings& aFindings) {
+void SoakFullDisk(const TSoakOptions&, TFindings& aFindings) {
   const std::string self = fs::canonical("/proc/self/exe").string();
   {
     zvtest::TempDir folder;
@@ -209,13 +221,13 @@ void SoakFullDisk(const TSoakOptions& aOptions, TFindings& aFindings) {
     sum += size;
   }
   fs::remove(folder.File("made/whole.flv"));
+  zvtest::WriteFile(folder.File("made/big.flv"), Bytes(1 << 20, 4));
   fs::create_directories(folder.File("app"));
   for (const char* binder : {"FlvBind.exe", "FLVLib.dll"})
     fs::copy_file(zvtest::BinDir() + "/" + binder, folder.File(std::string("app/") + binder));
   // Every segment fits, the merged file does not.
   const int64_t limit = std::max(largest + 1024, sum / 2 + 1024);
   if (RunChild({self, "--full-disk-child", "app", folder.Path(), std::to_string(limit)}) != 0) aFindings.Add("disk: the application on a full disk (see above)");
-  (void)aOptions;
 }
 
 }  // namespace zvsoak
