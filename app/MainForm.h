@@ -98,10 +98,13 @@ public:
   void lbl7Click(TLabel* Sender);
   void img1Click(TImage* Sender);
 
-  // The close request of the window: CanClose arrives true and is cleared when the close is refused.
+  // The close request of the window: CanClose arrives true and is cleared when the close is refused
+  // (the user answered No while videos download, or another request is still running). Once a
+  // request has let the window go, later ones let it go at once without doing anything.
   void FormCloseQuery(TControl* Sender, bool& CanClose);
-  // Set when the program ends where no one can answer a question (it was told to terminate, or the
-  // desktop session ends): the close request then goes ahead without asking.
+  // Set when the program ends where no one can answer a question (it was told to terminate, the
+  // desktop session ends, a console front-end is interrupted): the close request then asks nothing
+  // and stops the downloads as if the user had answered Yes. Set it, then call FormCloseQuery.
   bool Unattended = false;
 
   // Merge queue: a part in lv3 starts merging about a second after the last change of the queue.
@@ -230,12 +233,18 @@ private:
   void StopWaitingItems();
   int DownloadLimitShown() const;
   void StopAllVideoItems();
+  // The close request's steps; false when the user keeps the window.
+  bool CloseDownloads();
+  bool StopVideoDownloadsToClose();
+  void DeleteUnfinishedWorkingFiles();
   bool AnyWaitingRowBusy();
   std::string RemainingTasksText() const;
   TclDownLoadItem* VideoItem(int aRow);
   TclDownLoadItem* VideoItemById(int32_t aId);
 
   TAppPlatform& FPlatform;
+  bool FCloseRunning = false;  // a close request waits
+  bool FCloseDone = false;     // a close request has let the window go
   const TSiteSettings FSite;
   std::string FSaveFolder;
   TclChildProcessList FBinders;

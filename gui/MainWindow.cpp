@@ -82,16 +82,10 @@ TMainWindow::TMainWindow(TForm1& aForm) : QWidget(nullptr), FForm(aForm), FTabs(
 }
 
 bool TMainWindow::RunCloseRequest(bool aUnattended) {
-  // The request's waits serve events, among them further close requests: one request at a time,
-  // and once it has let the window go it is not run again.
-  if (FCloseDone) return true;
-  if (FCloseRunning) return false;
-  FCloseRunning = true;
+  // The model refuses a request while another one waits and lets later ones pass once one has.
   if (aUnattended) FForm.Unattended = true;
   bool canClose = true;
   FForm.FormCloseQuery(&FForm, canClose);
-  FCloseRunning = false;
-  FCloseDone = canClose;
   return canClose;
 }
 

@@ -31,6 +31,4 @@ private:
 
   TForm1& FForm;
   QTabWidget* FTabs;
-  bool FCloseRunning = false;
-  bool FCloseDone = false;
 };
