@@ -14,6 +14,7 @@
 
 #include "app/DownloadNames.h"
 #include "tests/app/VideoDownloadsFixture.h"
+#include "tests/support/ReportedErrors.h"
 
 namespace {
 
@@ -84,10 +85,11 @@ TEST_F(CloseRequest, WithNothingRunningItAsksNothingAndDeletesOnlyTheWorkingFile
 }
 
 TEST_F(CloseRequest, NoKeepsEverythingGoingAndYesStopsTheDownloads) {
-  PaceSegments(20000);
+  // Slow enough that no segment finishes before the close.
+  PaceSegments(3000);
   AddPart("1", "first", Segments("101", 2));
   Form.N2.Click();
-  ASSERT_TRUE(WaitProgress(0));
+  ASSERT_TRUE(WaitRunning(2));
   Platform.YesNoAnswer = false;
   EXPECT_FALSE(Close());
   EXPECT_EQ(Platform.Questions, std::vector{kQuestion});
@@ -103,11 +105,11 @@ TEST_F(CloseRequest, NoKeepsEverythingGoingAndYesStopsTheDownloads) {
     EXPECT_EQ(FileSha256("1 first 2-" + std::to_string(i) + ".flv"), SegmentSha256("101", i, 2000));
   EXPECT_EQ(Form.lv3.Count(), 1);
 
-  PaceSegments(20000);
+  PaceSegments(3000);
   AddPart("2", "second", Segments("102", 2));
   Select(Form.lv2, {1});
   Form.N1.Click();
-  ASSERT_TRUE(WaitProgress(0));
+  ASSERT_TRUE(WaitRunning(2));
   Platform.YesNoAnswer = true;
   TClock::duration took{};
   EXPECT_TRUE(Close(&took));
@@ -160,31 +162,23 @@ TEST_F(CloseRequest, StalledRequestsAreStoppedAtOnceAndANestedRequestIsRefused) 
 }
 
 TEST_F(CloseRequest, AHandlerThatThrowsWhileTheCloseWaitsNeitherStopsNorEscapesIt) {
-  PaceSegments(20000);
+  PaceSegments(3000);
   AddPart("1", "thrown", Segments("101", 2));
   Form.N2.Click();
-  ASSERT_TRUE(WaitProgress(0));
+  ASSERT_TRUE(WaitRunning(2));
   auto completed = Form.clMdloader1.OnProcessCompleted;
   Form.clMdloader1.OnProcessCompleted = [&](TclMultiInternetControl* aSender, TclInternetItem* aItem) {
     completed(aSender, aItem);
     throw std::runtime_error("completion handler failed");
   };
   // Nobody waits for a completion: its exception goes to the UI thread's handler of such errors.
-  std::vector<std::string> reported;
-  TclMessagePump::Current().SetExceptionHandler([&](std::exception_ptr aError) {
-    try {
-      std::rethrow_exception(aError);
-    } catch (const std::exception& e) {
-      reported.push_back(e.what());
-    }
-  });
+  zvtest::ReportedErrors reported;
   Form.Unattended = true;
   bool closed = false;
   EXPECT_NO_THROW(closed = Close());
   EXPECT_TRUE(closed);
-  EXPECT_TRUE(ServeUntil([&] { return reported.size() == 2; }, 5000));
-  TclMessagePump::Current().SetExceptionHandler(nullptr);
-  EXPECT_EQ(reported, std::vector<std::string>(2, "completion handler failed"));
+  EXPECT_TRUE(ServeUntil([&] { return reported.Texts.size() == 2; }, 5000));
+  EXPECT_EQ(reported.Texts, std::vector<std::string>(2, "completion handler failed"));
   EXPECT_TRUE(Files().empty());
 }
 

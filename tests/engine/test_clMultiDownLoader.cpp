@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "common/clMessagePump.h"
 #include "engine/clInternetError.h"
 #include "tests/engine/DownLoadEvents.h"
 #include "tests/support/HttpFixture.h"
+#include "tests/support/ReportedErrors.h"
 #include "tests/support/WebServers.h"
 
 using namespace zvtest;
@@ -221,14 +221,7 @@ TEST(TclMultiDownLoader, HandlersThatThrowAtTheEndOfARunStallNothing) {
   TempDir root, out;
   WriteFile(root.File("f"), PatternBytes(30000));
   NginxServer nginx(root.Path());
-  std::vector<std::string> reported;
-  TclMessagePump::Current().SetExceptionHandler([&](std::exception_ptr aError) {
-    try {
-      std::rethrow_exception(aError);
-    } catch (const std::exception& e) {
-      reported.push_back(e.what());
-    }
-  });
+  ReportedErrors reported;
   TclMultiDownLoader control;
   control.SetMaxStartedItems(1);
   TDownLoadEvents events(control);
@@ -237,11 +230,10 @@ TEST(TclMultiDownLoader, HandlersThatThrowAtTheEndOfARunStallNothing) {
   };
   events.OnCompleted = [](TclDownLoadItem*) { throw std::runtime_error("completion refused"); };
   for (int i = 0; i < 2; ++i) AddItem(control, nginx.Url("/f"), out.File(std::to_string(i)))->Start();
-  ASSERT_TRUE(ServeUntil([&] { return events.Completed() == 2 && reported.size() == 2; }));
-  TclMessagePump::Current().SetExceptionHandler(nullptr);
+  ASSERT_TRUE(ServeUntil([&] { return events.Completed() == 2 && reported.Texts.size() == 2; }));
   EXPECT_FALSE(control.IsBusy());
   EXPECT_EQ(control.StartedCount(), 0);
-  EXPECT_EQ(reported, (std::vector<std::string>{"completion refused", "completion refused"}));
+  EXPECT_EQ(reported.Texts, (std::vector<std::string>{"completion refused", "completion refused"}));
   EXPECT_EQ(events.Lines().back(), "completed 1 psSuccess");
 }
 

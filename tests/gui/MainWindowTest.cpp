@@ -19,6 +19,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -26,6 +27,7 @@
 #include "gui/MainWindow.h"
 #include "gui/ProgramEnd.h"
 #include "gui/QtPlatform.h"
+#include "tests/support/AppWaits.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZentavoSite.h"
 
@@ -295,6 +297,47 @@ TEST_F(MainWindowTest, TerminationSignalClosesTheWindowPastAnOpenDialog) {
   EXPECT_FALSE(Window.isVisible());
   EXPECT_TRUE(Form.Unattended);
   EXPECT_TRUE(Form.Closing);
+}
+
+TEST_F(MainWindowTest, ClosingWhileVideosDownloadAsksAndATerminationSignalAnswersForTheUser) {
+  zvtest::ZentavoSite site;
+  site.Configure({{"segment_tags", 1000}, {"faults", {{"*", {{"rate", 20000}}}}}});
+  zvtest::TempDir saveFolder;
+  Form.FormCreate();
+  Form.SetSaveFolder(saveFolder.Path() + "/");
+  Window.show();
+  Form.lv2.Add("1", {"甲", "1", site.Url("/seg/1-1.flv?expires=1"), "1080P", "1"});
+  Form.N2.Click();
+  const std::string working = saveFolder.File("1 甲.flv.vtq");
+  ASSERT_TRUE(zvtest::ServeUntil(Platform, [&] { return std::filesystem::exists(working); }));
+
+  QString title, text;
+  AnswerNextBox([&](QMessageBox* aBox) {
+    title = aBox->windowTitle();
+    text = aBox->text();
+    aBox->button(QMessageBox::No)->click();
+  });
+  EXPECT_FALSE(Window.close());
+  EXPECT_EQ(title, "感谢使用");
+  EXPECT_EQ(text, "正在下载视频，真的要关闭吗？\r\n本工具不保存任何下载记录！！！");
+  EXPECT_TRUE(Window.isVisible());
+  EXPECT_TRUE(Form.clMdloader1.IsBusy());
+  EXPECT_FALSE(Form.Closing);
+
+  // Told to terminate while the question is open: the question goes, and the close stops the
+  // download without asking again.
+  TProgramEnd end(Window);
+  int questions = 0;
+  AnswerNextBox([&](QMessageBox*) {
+    ++questions;
+    raise(SIGTERM);
+  });
+  EXPECT_FALSE(Window.close());
+  ASSERT_TRUE(zvtest::ServeUntil(Platform, [&] { return !Window.isVisible(); }, 10000));
+  EXPECT_EQ(questions, 1);
+  EXPECT_TRUE(Form.Unattended);
+  EXPECT_FALSE(Form.clMdloader1.IsBusy());
+  EXPECT_FALSE(std::filesystem::exists(working));
 }
 
 TEST_F(MainWindowTest, ClicksAndKeysSelectRowsInModelAndWidgetAlike) {
