@@ -194,7 +194,7 @@ TEST(CloseRequestSoak, ClosingAtAnyMomentLosesNoFinishedSegmentAndLeavesNoWorkin
   std::mt19937 random(seed);
   auto between = [&](int aLow, int aHigh) { return std::uniform_int_distribution<int>(aLow, aHigh)(random); };
 
-  constexpr int kParts = 3, kSegments = 3, kTags = 1000;
+  constexpr int kParts = 3, kSegments = 3, kTags = 5000;
   zvtest::ZentavoSite site;
   const std::string page = "/www.zentavo.com/video/BV1";
   nlohmann::json listing = {{"segment_tags", kTags}, {"play", nlohmann::json::object()}};
@@ -224,7 +224,7 @@ TEST(CloseRequestSoak, ClosingAtAnyMomentLosesNoFinishedSegmentAndLeavesNoWorkin
   const char* kPhases[] = {"information", "data", "merge"};
   std::map<std::string, int> closedIn;
   TClock::duration longest{}, total{};
-  int finished = 0, merged = 0;
+  int finished = 0, merged = 0, binderCut = 0;
   for (int round = 0; round < rounds && !::testing::Test::HasFatalFailure(); ++round) {
     const int phase = round % 3;
     SCOPED_TRACE("round " + std::to_string(round) + ", " + kPhases[phase] + ", seed " + std::to_string(seed));
@@ -275,9 +275,10 @@ TEST(CloseRequestSoak, ClosingAtAnyMomentLosesNoFinishedSegmentAndLeavesNoWorkin
       });
     if (phase == 2) reached = zvtest::ServeUntil(platform, [&] { return form->MergeThread != nullptr; });
     ASSERT_TRUE(reached);
-    const int extraMs = between(0, phase == 2 ? 150 : 400);
+    const int extraMs = between(0, phase == 2 ? 10 : 400);
     zvtest::ServeUntil(platform, [] { return false; }, extraMs);
 
+    binderCut += form->IsBinderRunning();
     form->Unattended = true;
     TClock::duration took{};
     ASSERT_TRUE(RunClose(*form, &took));
@@ -311,5 +312,6 @@ TEST(CloseRequestSoak, ClosingAtAnyMomentLosesNoFinishedSegmentAndLeavesNoWorkin
   for (const auto& [phase, count] : closedIn) std::cout << " " << phase << " " << count << ",";
   std::cout << " longest close " << std::chrono::duration_cast<std::chrono::milliseconds>(longest).count()
             << " ms, mean " << std::chrono::duration_cast<std::chrono::milliseconds>(total).count() / std::max(rounds, 1)
-            << " ms; " << finished << " finished segments kept or merged, " << merged << " parts merged" << std::endl;
+            << " ms; " << finished << " finished segments kept or merged, " << merged << " parts merged, "
+            << binderCut << " binders stopped mid-merge" << std::endl;
 }
