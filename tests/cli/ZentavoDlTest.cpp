@@ -148,6 +148,24 @@ TEST_F(ZentavoDl, ListingFailuresAreTheWindowsMessages) {
   }
 }
 
+TEST_F(ZentavoDl, CtrlCStopsKeepsFinishedSegmentsAndCleansWorkingFiles) {
+  Site.AddPage(kPagePath, Page({{51, "Slow"}, {52, "Other"}}));
+  // About 300 KB a segment at 20 KB/s a connection: a few seconds each, one after the other.
+  Site.Configure({{"play", {{"51", {{"segments", 3}}}}}, {"segment_tags", 3000}, {"faults", {{"*", {{"rate", 20000}}}}}});
+  TProgramRun run({"--jobs", "1", "--parts", "1", kAddress}, Site.Url(), Work.Path());
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!(Exists("1 Slow 3-1.flv") && Exists("1 Slow 3-2.flv.vtq")) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(Exists("1 Slow 3-2.flv.vtq")) << run.Output();
+  run.Signal(SIGINT);
+  const int status = run.Wait(30000);
+  const std::string output = run.Output();
+  EXPECT_NE(status, 0) << output;
+  EXPECT_TRUE(Contains(output, "正在停止下载")) << output;
+  EXPECT_TRUE(Contains(output, "1 Slow：第 2 段已中断")) << output;
+  EXPECT_EQ(Files(Work.Path()), (std::vector<std::string>{"1 Slow 3-1.flv"}));
+}
+
 TEST_F(ZentavoDl, UsageErrorsEndWithStatusTwo) {
   Site.AddPage(kPagePath, Page({{61, "One"}, {62, "Two"}, {63, "Three"}}));
   zvtest::WriteFile(Work.File("a-file"), "");
