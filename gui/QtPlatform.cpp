@@ -3,9 +3,19 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
+
+std::unique_ptr<QTranslator> InstallQtChineseTexts() {
+  auto translator = std::make_unique<QTranslator>();
+  if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(translator.get()))
+    return nullptr;
+  return translator;
+}
 
 TQtPlatform::TQtPlatform(std::string aExecutableFolder, std::map<std::string, std::string_view> aResources)
     : FPump(TclMessagePump::CurrentShared()),

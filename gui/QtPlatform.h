@@ -12,6 +12,11 @@
 
 class QSocketNotifier;
 class QTimer;
+class QTranslator;
+
+// Qt's own texts (standard buttons, context menus, dialogs) in Chinese like the rest of the window,
+// for as long as the result lives; none when Qt's translations are not installed.
+std::unique_ptr<QTranslator> InstallQtChineseTexts();
 
 class TQtPlatform : public TAppPlatform {
 public:

@@ -9,12 +9,13 @@ packages=(
   clang libclang-rt-14-dev
   libcurl4-openssl-dev libssl-dev openssl zlib1g-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-translations-l10n
   libkrb5-dev gss-ntlmssp krb5-kdc krb5-admin-server
   python3 ffmpeg
   dante-server microsocks
   nginx-light tinyproxy curl aria2 libbenchmark-dev
   xvfb xauth x11-apps imagemagick fonts-noto-cjk
+  dpkg-dev fakeroot file
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QTabWidget>
+#include <QTranslator>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
   }
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(TForm1::ApplicationTitle));
+  auto qtTexts = InstallQtChineseTexts();
   QDir out(QString::fromLocal8Bit(argv[1]));
   QDir work(QString::fromLocal8Bit(argv[2]));
   TQtPlatform platform(work.absolutePath().toStdString(), EmbeddedResources());

@@ -1,5 +1,7 @@
 // The program: the Qt application, the window model and the window that draws it.
 #include <QApplication>
+#include <QIcon>
+#include <QTranslator>
 
 #include "app/MainForm.h"
 #include "gui/MainWindow.h"
@@ -10,6 +12,10 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(TForm1::ApplicationTitle));
+  // The installed desktop entry and icon, so that the desktop shows the window under them.
+  QApplication::setDesktopFileName(QStringLiteral("zentavo-downloader"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("zentavo-downloader")));
+  auto qtTexts = InstallQtChineseTexts();
   TQtPlatform platform(QCoreApplication::applicationDirPath().toStdString(), EmbeddedResources());
   TForm1 form(platform, TSiteSettings::FromEnvironment());
   TMainWindow window(form);

@@ -19,21 +19,12 @@
 #include "app/MainForm.h"
 #include "gui/MainWindow.h"
 #include "gui/QtPlatform.h"
+#include "tests/gui/QtApplication.h"
 #include "tests/support/AppWaits.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/ZentavoSite.h"
 
 namespace {
-
-QApplication& Application() {
-  if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
-  static int argc = 1;
-  static char name[] = "test_gui";
-  static char* argv[] = {name, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication* application = new QApplication(argc, argv);
-  return *application;
-}
 
 // Picks the entry aText of the next context menu as soon as it is open.
 void ChooseFromNextMenu(const QString& aText) {
@@ -113,7 +104,7 @@ private:
 }  // namespace
 
 TEST(VideoDownloadWindow, DownloadAllRunsEverySegmentToItsFile) {
-  Application();
+  zvtest::QtApplication();
   zvtest::ZentavoSite site;
   // Three parts, the second in two segments, each paced so every row is seen transferring.
   site.AddPage("/www.zentavo.com/video/BV3", "{\"title\":\"T\",\"pages\":[{\"cid\":1,\"part\":\"甲\"},"
@@ -154,7 +145,7 @@ TEST(VideoDownloadWindow, DownloadAllRunsEverySegmentToItsFile) {
 }
 
 TEST(VideoDownloadWindow, RowsChangingInABurstAreDrawnSeldomAndEndWithTheirLastTexts) {
-  Application();
+  zvtest::QtApplication();
   zvtest::TempDir appFolder;
   TQtPlatform platform{appFolder.Path(), {}};
   TForm1 form{platform};
