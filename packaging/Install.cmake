@@ -38,12 +38,12 @@ set(CPACK_PACKAGE_NAME zentavo-downloader)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Zentavo Downloader developers <zentavo-downloader@users.noreply.github.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "downloader for the videos and comment lists of the Zentavo video site")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Zentavo视频下载工具 lists the parts of a Zentavo video page, downloads each part's FLV segments "
-    "with a multi-item, multi-connection, resumable download engine, joins them into one FLV file and "
-    "saves each part's comment list (弹幕) as XML. A command-line front-end, zentavo-dl, does the same "
-    "without a window.")
-string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_PACKAGE_DESCRIPTION [[
+Zentavo视频下载工具 lists the parts of a Zentavo video page, downloads each
+part's FLV segments with a multi-item, multi-connection, resumable download
+engine, joins them into one FLV file and saves each part's comment list
+(弹幕) as XML. A command-line front-end, zentavo-dl, does the same without
+a window.]])
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://zentavo-downloader.github.io/")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -56,4 +56,14 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei | fonts-wqy-zenhei")
+# NTLM sign-in goes through GSSAPI's NTLMSSP mechanism.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gss-ntlmssp")
 include(CPack)
+
+# The install test installs what these rules name, so it needs those built, and knows the layout.
+if(TARGET test_install)
+  add_dependencies(test_install ${zv_programs} FlvBind FLVLib)
+  target_compile_definitions(test_install PRIVATE ZV_CMAKE="${CMAKE_COMMAND}" ZV_CPACK="${CMAKE_CPACK_COMMAND}"
+                             ZV_BUILD_DIR="${CMAKE_BINARY_DIR}" ZV_PRIVATE_DIR="${ZV_INSTALL_PRIVATEDIR}"
+                             $<$<TARGET_EXISTS:zentavo-dl>:ZV_CLI_INSTALLED>)
+endif()
