@@ -12,6 +12,8 @@ bool FileExists(const std::string& aPath) {
   return stat(aPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool FolderWritable(const std::string& aPath) { return access(aPath.c_str(), W_OK | X_OK) == 0; }
+
 void DeleteFileIfExists(const std::string& aPath) {
   if (FileExists(aPath)) unlink(aPath.c_str());
 }

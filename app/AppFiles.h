@@ -7,6 +7,8 @@
 inline constexpr const char kTemporarySuffix[] = ".XXXXXX";
 
 bool FileExists(const std::string& aPath);
+// Whether this user may create files in the folder aPath.
+bool FolderWritable(const std::string& aPath);
 // Deletes the file aPath when there is one.
 void DeleteFileIfExists(const std::string& aPath);
 // Moves aFrom to aTo unless aTo exists already.

@@ -32,6 +32,9 @@ public:
 
   // The folder of the running program, without a separator at the end.
   virtual std::string ExecutableFolder() = 0;
+  // The user's folder for downloaded files (empty when there is none): downloads start there when
+  // the program's folder is not the user's to write into, as with an installed program.
+  virtual std::string UserDownloadFolder() = 0;
   // The data resource aName carried in the program; false when there is none of that name.
   virtual bool LoadResource(const std::string& aName, std::string& aData) = 0;
 };

@@ -24,9 +24,11 @@ public:
   void StopTimer(int aTimerId) override;
   void WaitForEvents(int aMaxWaitMs) override;
   std::string ExecutableFolder() override { return FolderOfExecutable; }
+  std::string UserDownloadFolder() override { return DownloadFolder; }
   bool LoadResource(const std::string& aName, std::string& aData) override;
 
   std::string FolderOfExecutable;
+  std::string DownloadFolder;
   std::map<std::string, std::string> Resources;
   std::vector<std::string> Messages;
   std::vector<std::pair<std::string, std::string>> Questions;  // caption, text

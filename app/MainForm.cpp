@@ -16,6 +16,11 @@ constexpr const char* kDesktopAgent =
     "Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/70.0.3538.110 "
     "Safari/537.36";
 
+std::string WithSeparator(std::string aFolder) {
+  if (aFolder.empty() || aFolder.back() != '/') aFolder += '/';
+  return aFolder;
+}
+
 }  // namespace
 
 TForm1::TForm1(TAppPlatform& aPlatform, TSiteSettings aSite)
@@ -147,10 +152,13 @@ void TForm1::SetSaveFolder(const std::string& aValue) {
   edt2.SetText(aValue);
 }
 
-std::string TForm1::AppFolder() {
-  std::string folder = FPlatform.ExecutableFolder();
-  if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder;
+std::string TForm1::AppFolder() { return WithSeparator(FPlatform.ExecutableFolder()); }
+
+std::string TForm1::StartSaveFolder() {
+  // Files downloaded into an installed program's folder would fail, or land in a system folder.
+  std::string downloads = FPlatform.UserDownloadFolder();
+  if (FolderWritable(AppFolder()) || downloads.empty()) return AppFolder();
+  return WithSeparator(downloads);
 }
 
 bool TForm1::BinderFilesPresent() {
@@ -158,7 +166,7 @@ bool TForm1::BinderFilesPresent() {
 }
 
 void TForm1::FormCreate() {
-  SetSaveFolder(AppFolder());
+  SetSaveFolder(StartSaveFolder());
   clMdloader1.SetMaxStartedItems(DownloadLimitShown());
 
   // The binder files are written only where missing: a copy already there is never replaced.

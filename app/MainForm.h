@@ -218,6 +218,8 @@ public:
 
 private:
   std::string AppFolder();
+  // The program's folder, or the user's download folder where the program's is not writable.
+  std::string StartSaveFolder();
   bool BinderFilesPresent();
   void WritePlayData(const nlohmann::json& aData, int aRow);
   // Waits for UI events (which deliver the engine's) until aDone answers true.

@@ -6,6 +6,7 @@
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QTranslator>
 
@@ -83,6 +84,13 @@ void TQtPlatform::WaitForEvents(int aMaxWaitMs) {
   wake.start(aMaxWaitMs);
   QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   FPump->ProcessMessages();
+}
+
+std::string TQtPlatform::UserDownloadFolder() {
+  // The desktop's download folder (XDG_DOWNLOAD_DIR), or the home folder where that is missing.
+  QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+  if (downloads.isEmpty() || !QDir(downloads).exists()) downloads = QDir::homePath();
+  return downloads.toStdString();
 }
 
 bool TQtPlatform::LoadResource(const std::string& aName, std::string& aData) {

@@ -35,6 +35,7 @@ public:
   void StopTimer(int aTimerId) override;
   void WaitForEvents(int aMaxWaitMs) override;
   std::string ExecutableFolder() override { return FExecutableFolder; }
+  std::string UserDownloadFolder() override;
   bool LoadResource(const std::string& aName, std::string& aData) override;
 
 private:

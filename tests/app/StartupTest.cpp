@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -74,6 +75,34 @@ TEST_F(Startup, UnwritableFolderUnticksMergingAndTellsTheUser) {
   EXPECT_FALSE(Form.chk3.Checked());
   EXPECT_EQ(Platform.Messages, std::vector<std::string>{kNotWritten});
   EXPECT_EQ(Form.SaveFolder(), Dir.File("plain") + "/");
+}
+
+// An installed program's folder is not the user's: downloads start in the user's download folder.
+TEST_F(Startup, UnwritableFolderStartsSavingInTheUsersDownloadFolder) {
+  zvtest::WriteFile(Dir.File("plain"), "");
+  Platform.FolderOfExecutable = Dir.File("plain");
+  Platform.DownloadFolder = Dir.Path();
+  Form.FormCreate();
+  EXPECT_EQ(Form.SaveFolder(), Dir.Path() + "/");
+  EXPECT_EQ(Form.edt2.Text(), Form.SaveFolder());
+}
+
+TEST_F(Startup, InstalledBinderInAReadOnlyFolderIsUsedAsItIs) {
+  zvtest::WriteFile(Exe(), "installed program");
+  zvtest::WriteFile(Dll(), "installed library");
+  std::filesystem::permissions(Dir.Path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+  if (access(Dir.Path().c_str(), W_OK) == 0) {
+    std::filesystem::permissions(Dir.Path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    GTEST_SKIP() << "this user may write into any folder";
+  }
+  zvtest::TempDir downloads;
+  Platform.DownloadFolder = downloads.Path();
+  Form.FormCreate();
+  std::filesystem::permissions(Dir.Path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  EXPECT_TRUE(Form.chk3.Checked());
+  EXPECT_TRUE(Platform.Messages.empty());
+  EXPECT_EQ(zvtest::ReadFile(Exe()), "installed program");
+  EXPECT_EQ(Form.SaveFolder(), downloads.Path() + "/");
 }
 
 TEST_F(Startup, MissingResourceCountsAsNotWritten) {
