@@ -15,7 +15,7 @@ packages=(
   dante-server microsocks
   nginx-light tinyproxy curl aria2 libbenchmark-dev
   xvfb xauth x11-apps imagemagick fonts-noto-cjk
-  dpkg-dev fakeroot file
+  dpkg-dev file desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds and runs every test: a Release build, an AddressSanitizer+UBSan
-# build, a ThreadSanitizer build of the threaded layers, and a short run of every fuzz harness.
+# Sets up the machine, builds and runs every test: a Release build and its Debian package, an
+# AddressSanitizer+UBSan build, a ThreadSanitizer build of the threaded layers, and a short run of
+# every fuzz harness.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -17,6 +18,10 @@ run_ctest() {
 echo "== Release"
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=Release
 run_ctest --test-dir build
+
+echo "== Debian package"
+# The release build's package, kept in build/ (its contents are checked by the install tests above).
+(cd build && cpack -G DEB >/dev/null && ls -1 ./*.deb)
 
 echo "== AddressSanitizer + UBSan"
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZV_SANITIZE=address

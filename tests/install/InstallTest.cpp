@@ -84,7 +84,10 @@ TEST_F(Installed, ProgramsAndBinderShareThePrivateFolderAndBinLinksToThem) {
   EXPECT_TRUE(fs::is_regular_file(Path("share/icons/hicolor/scalable/apps/zentavo-downloader.svg")));
   EXPECT_TRUE(fs::is_regular_file(Path("share/icons/hicolor/48x48/apps/zentavo-downloader.png")));
 
-  std::string entry = zvtest::ReadFile(Path("share/applications/zentavo-downloader.desktop"));
+  std::string entryPath = Path("share/applications/zentavo-downloader.desktop");
+  TCommandResult validation = RunCommand({"desktop-file-validate", entryPath});
+  EXPECT_EQ(validation.Status, 0) << validation.Output;
+  std::string entry = zvtest::ReadFile(entryPath);
   for (const char* line : {"Name=Zentavo视频下载工具\n", "Exec=ZentavoDownloader\n", "Icon=zentavo-downloader\n",
                            "Categories=Network;AudioVideo;Video;\n"})
     EXPECT_NE(entry.find(line), std::string::npos) << line;
