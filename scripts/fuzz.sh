@@ -56,6 +56,12 @@ run_harness() {
   fi
 }
 
+for name in "${only[@]}"; do
+  if [ ! -x "build-fuzz/bin/fuzz_$name" ]; then
+    echo "no harness $name; there are: $(ls build-fuzz/bin | sed -n 's/^fuzz_//p' | tr '\n' ' ')"
+    exit 1
+  fi
+done
 printf '%-20s %12s %8s %8s %8s\n' harness executions exec/s corpus findings
 failed=0
 for binary in build-fuzz/bin/fuzz_*; do
