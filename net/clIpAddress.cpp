@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -224,17 +225,46 @@ namespace {
 // What a lookup thread hands back; shared so an abandoned lookup can finish on its own.
 struct TclLookupState {
   std::mutex Lock;
-  int Result = 0;
-  int Errno = 0;
   std::vector<sockaddr_storage> Addresses;
+  std::exception_ptr Failure;
   TclWaitEvent Completed;
 };
+
+std::vector<sockaddr_storage> SystemLookup(const std::string& aHostName, int aFamily) {
+  addrinfo hints{};
+  hints.ai_family = aFamily;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  int rc = getaddrinfo(aHostName.c_str(), nullptr, &hints, &result);
+  if (rc != 0) RaiseLookupError(rc, errno);
+  std::vector<sockaddr_storage> found;
+  for (addrinfo* p = result; p; p = p->ai_next) {
+    if ((p->ai_family != AF_INET && p->ai_family != AF_INET6) || p->ai_addrlen > sizeof(sockaddr_storage)) continue;
+    sockaddr_storage address{};
+    std::memcpy(&address, p->ai_addr, p->ai_addrlen);
+    found.push_back(address);
+  }
+  freeaddrinfo(result);
+  if (found.empty()) RaiseLookupError(EAI_NONAME, 0);
+  return found;
+}
+
+std::mutex gLookupFunctionLock;
+TclLookupFunction gLookupFunction;  // none: SystemLookup
+
+TclLookupFunction CurrentLookupFunction() {
+  std::lock_guard<std::mutex> guard(gLookupFunctionLock);
+  return gLookupFunction ? gLookupFunction : SystemLookup;
+}
 
 std::string AddressText(const sockaddr_storage& aAddress) {
   return TclIPAddress::AddressToString(reinterpret_cast<const sockaddr*>(&aAddress));
 }
 
 }  // namespace
+
+TclHostResolver::TclHostResolver(TclWaitEvent& aAbortEvent, std::function<bool()> aIsAborted)
+    : FOwnerAbortEvent(&aAbortEvent), FOwnerIsAborted(std::move(aIsAborted)) {}
 
 std::string TclHostResolver::GetIPAddress(const std::string& aHostName) {
   return TclHostResolver6().Resolve(aHostName);
@@ -250,42 +280,51 @@ std::string TclHostResolver::GetLocalHost() {
   return name;
 }
 
+TclLookupFunction TclHostResolver::SetLookupFunction(TclLookupFunction aLookup) {
+  std::lock_guard<std::mutex> guard(gLookupFunctionLock);
+  std::swap(gLookupFunction, aLookup);
+  return aLookup;
+}
+
 void TclHostResolver::Abort() {
   FIsAborted = true;
   FAbortSignal.Signal();
 }
 
 std::vector<sockaddr_storage> TclHostResolver::Lookup(const std::string& aHostName, int aFamily, int32_t aTimeOut) {
-  FIsAborted = false;
-  FAbortSignal.Reset();
+  // An owner's abort counts from the start of its own attempt; a bare resolver's from this lookup.
+  if (!FOwnerAbortEvent) {
+    FIsAborted = false;
+    FAbortSignal.Reset();
+  }
+  TclWaitEvent& abortEvent = FOwnerAbortEvent ? *FOwnerAbortEvent : FAbortSignal;
   auto state = std::make_shared<TclLookupState>();
-  std::thread([state, aHostName, aFamily] {
-    addrinfo hints{};
-    hints.ai_family = aFamily;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* result = nullptr;
-    int rc = getaddrinfo(aHostName.c_str(), nullptr, &hints, &result);
-    int error = errno;
-    std::lock_guard<std::mutex> guard(state->Lock);
-    state->Result = rc;
-    state->Errno = error;
-    for (addrinfo* p = rc == 0 ? result : nullptr; p; p = p->ai_next) {
-      if ((p->ai_family != AF_INET && p->ai_family != AF_INET6) || p->ai_addrlen > sizeof(sockaddr_storage)) continue;
-      sockaddr_storage address{};
-      std::memcpy(&address, p->ai_addr, p->ai_addrlen);
-      state->Addresses.push_back(address);
+  if (IsAborted()) RaiseSystemSocketError(EINTR);
+  std::thread([state, aHostName, aFamily, lookup = CurrentLookupFunction()] {
+    std::vector<sockaddr_storage> found;
+    std::exception_ptr failure;
+    try {
+      found = lookup(aHostName, aFamily);
+    } catch (...) {
+      failure = std::current_exception();
     }
-    if (result) freeaddrinfo(result);
+    std::lock_guard<std::mutex> guard(state->Lock);
+    state->Addresses = std::move(found);
+    state->Failure = failure;
     state->Completed.Signal();
   }).detach();
   for (;;) {
     // The time-out period restarts on every turn: a thread busy with its messages is not a lookup failure.
-    short ready = SocketWait(state->Completed.Handle(), POLLIN, &FAbortSignal, GetTickCount64(), aTimeOut);
-    if (FIsAborted) RaiseSystemSocketError(EINTR);
+    short ready = SocketWait(state->Completed.Handle(), POLLIN, &abortEvent, GetTickCount64(), aTimeOut);
+    if (IsAborted()) RaiseSystemSocketError(EINTR);
     if (ready) break;
+    // A signal without the flag is left from an abort the owner has since cleared; the flag is
+    // checked again before the next wait, so an abort landing now is not lost.
+    abortEvent.Reset();
+    if (IsAborted()) RaiseSystemSocketError(EINTR);
   }
   std::lock_guard<std::mutex> guard(state->Lock);
-  if (state->Result != 0) RaiseLookupError(state->Result, state->Errno);
+  if (state->Failure) std::rethrow_exception(state->Failure);
   if (state->Addresses.empty()) RaiseLookupError(EAI_NONAME, 0);
   return state->Addresses;
 }

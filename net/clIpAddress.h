@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -96,16 +97,27 @@ private:
 
 using TStrings = std::vector<std::string>;
 
+// How a host name becomes addresses (AF_UNSPEC or AF_INET), in the lookup's order; raises
+// EclSocketError when there are none. Runs on a lookup's helper thread.
+using TclLookupFunction = std::function<std::vector<sockaddr_storage>(const std::string& aHostName, int aFamily)>;
+
 // Host name resolution. Lookups run on a helper thread while the calling thread waits serving
 // its messages, so a window stays responsive; Abort from another thread ends a running lookup.
 class TclHostResolver {
 public:
+  TclHostResolver() = default;
+  // Lookups that end as well when aAbortEvent is signalled and aIsAborted() is true: those of a
+  // connection, which its own abort ends.
+  TclHostResolver(TclWaitEvent& aAbortEvent, std::function<bool()> aIsAborted);
   virtual ~TclHostResolver() = default;
   // The address text for a host; an address text comes back unchanged, without a lookup.
   static std::string GetIPAddress(const std::string& aHostName);
   static void GetIPAddressList(const std::string& aHostName, TStrings& aList);
   // The local host name, empty on failure.
   static std::string GetLocalHost();
+  // Puts aLookup in place of the system's lookup for every later lookup (none: the system's
+  // again); returns the one it replaces. Lets tests hold a lookup that never ends by itself.
+  static TclLookupFunction SetLookupFunction(TclLookupFunction aLookup);
 
   virtual std::string Resolve(const std::string& aHostName) = 0;
   virtual void ResolveList(const std::string& aHostName, TStrings& aList) = 0;
@@ -113,17 +125,23 @@ public:
 
 protected:
   // The addresses of a host (AF_UNSPEC or AF_INET), in the lookup's order. aTimeOut (< 0: none)
-  // counts from the last turn of the wait. An abort raises 10004.
+  // counts from the last turn of the wait. An abort raises 10004; what the lookup raises, failure
+  // or any other exception, is raised here, in the thread that waits for it.
   std::vector<sockaddr_storage> Lookup(const std::string& aHostName, int aFamily, int32_t aTimeOut);
 
 private:
+  bool IsAborted() const { return FIsAborted || (FOwnerIsAborted && FOwnerIsAborted()); }
+
   TclWaitEvent FAbortSignal;
   std::atomic<bool> FIsAborted{false};
+  TclWaitEvent* FOwnerAbortEvent = nullptr;
+  std::function<bool()> FOwnerIsAborted;
 };
 
 // Any family: the first IPv4 result, else the first result.
 class TclHostResolver6 : public TclHostResolver {
 public:
+  using TclHostResolver::TclHostResolver;
   std::string Resolve(const std::string& aHostName) override;
   void ResolveList(const std::string& aHostName, TStrings& aList) override;
 };
@@ -131,6 +149,7 @@ public:
 // IPv4 only, with a time-out of 5000 ms of silence by default.
 class TclHostResolver4 : public TclHostResolver {
 public:
+  using TclHostResolver::TclHostResolver;
   std::string Resolve(const std::string& aHostName) override;
   void ResolveList(const std::string& aHostName, TStrings& aList) override;
   void SetTimeOut(int32_t aTimeOut) { FTimeOut = aTimeOut; }

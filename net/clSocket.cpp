@@ -261,9 +261,12 @@ void TclConnection::DoReady() {
   if (OnReady) OnReady(this);
 }
 
-void TclConnection::CreateSocket(int32_t aAddressFamily) {
+void TclConnection::ClearAbort() {
   FIsAborted = false;
   if (TclWaitEvent* abort = AbortEvent()) abort->Reset();
+}
+
+void TclConnection::CreateSocket(int32_t aAddressFamily) {
   if (FSocket.IsOpen()) RaiseAssertion(cUnit);
   FSocket.Create(aAddressFamily);
 }
@@ -412,8 +415,20 @@ TclTcpClientConnection::~TclTcpClientConnection() {
 }
 
 void TclTcpClientConnection::Open(const std::string& aIP, int32_t aPort) {
+  BeginOpen();
+  OpenAddress(aIP, aPort);
+}
+
+void TclTcpClientConnection::BeginOpen() { ClearAbort(); }
+
+std::string TclTcpClientConnection::ResolveHost(const std::string& aHostName) {
+  return TclHostResolver6(*AbortEvent(), [this] { return IsAborted(); }).Resolve(aHostName);
+}
+
+void TclTcpClientConnection::OpenAddress(const std::string& aIP, int32_t aPort) {
   std::unique_ptr<TclIPAddress> address = TclIPAddress::CreateIpAddress(aIP);
   TclReadUntilCloseOff readUntilCloseOff(*this);
+  if (EndAborted()) return;
 
   TclNetworkStream& stream = Stream();
   CreateSocket(address->GetAddressFamily());

@@ -140,6 +140,8 @@ protected:
   friend class TclNetworkStream;
   virtual void DoProgress(int64_t aBytesProceed, int64_t aTotalBytes);
   virtual void DoReady();
+  // A new connection attempt begins: an earlier abort no longer counts.
+  void ClearAbort();
   void CreateSocket(int32_t aAddressFamily);
   void SetActive(bool aValue) { FActive = aValue; }
   TclNetworkStream& Stream();
@@ -217,6 +219,13 @@ public:
   ~TclTcpClientConnection() override;
   // Connects to an address given as text; an abort leaves the connection closed without error.
   void Open(const std::string& aIP, int32_t aPort);
+  // The same in steps, for a connect that begins with host name lookups: BeginOpen starts the
+  // attempt (an earlier abort no longer counts), ResolveHost looks a name up so that an abort of
+  // this connection ends the lookup at once, raising 10004, and OpenAddress connects within the
+  // attempt, ending at once when it has been aborted.
+  void BeginOpen();
+  std::string ResolveHost(const std::string& aHostName);
+  void OpenAddress(const std::string& aIP, int32_t aPort);
   // Runs the stream's client start-up (a TLS handshake) on the established connection.
   void OpenSession();
 

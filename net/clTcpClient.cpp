@@ -109,14 +109,16 @@ void TclTcpClient::InternalClose(bool aNotifyPeer) {
 void TclTcpClient::OpenConnection(const std::string& aServer, int32_t aPort) {
   FConnection->SetNetworkStream(nullptr);
   std::unique_ptr<TclNetworkStream> stream = CreateNetworkStream();
+  // From here an abort ends the attempt, host name lookups included.
+  FConnection->BeginOpen();
   if (FFirewallSettings.Server().empty()) {
     FConnection->SetNetworkStream(std::move(stream));
-    FConnection->Open(TclHostResolver::GetIPAddress(aServer), aPort);
+    FConnection->OpenAddress(FConnection->ResolveHost(aServer), aPort);
     return;
   }
-  std::string target = FFirewallSettings.NeedResolveIP() ? aServer : TclHostResolver::GetIPAddress(aServer);
+  std::string target = FFirewallSettings.NeedResolveIP() ? aServer : FConnection->ResolveHost(aServer);
   FConnection->SetNetworkStream(TclSocksNetworkStream::Create(FFirewallSettings, std::move(stream), target, aPort));
-  FConnection->Open(TclHostResolver::GetIPAddress(FFirewallSettings.Server()), FFirewallSettings.Port());
+  FConnection->OpenAddress(FConnection->ResolveHost(FFirewallSettings.Server()), FFirewallSettings.Port());
 }
 
 std::unique_ptr<TclNetworkStream> TclTcpClient::CreateNetworkStream() { return std::make_unique<TclNetworkStream>(); }

@@ -1,13 +1,18 @@
 // TCP client, connection and network stream against real servers on the loopback addresses.
 #include <gtest/gtest.h>
+#include <netdb.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "common/clMessagePump.h"
+#include "net/clSocketErrors.h"
 #include "net/clTcpClient.h"
 #include "tests/net/LocalServer.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
@@ -339,4 +344,106 @@ TEST(HostResolverTest, ResolvesNamesAndKeepsAddresses) {
   EXPECT_EQ(resolver4.Resolve("localhost"), "127.0.0.1");
   EXPECT_EQ(resolver4.Resolve("10.2.3.4"), "10.2.3.4");
   EXPECT_GT(ErrorCodeOf([&] { resolver4.Resolve(std::string(70, 'a') + ".invalid"); }), 11000);
+}
+
+namespace {
+
+// Lookups in place of the system's: "held.test" waits until the test lets it go (a name server
+// that never answers) and then gives 127.0.0.1; "broken.test" throws; other names are not found.
+class THeldLookups {
+public:
+  THeldLookups() {
+    FPrevious = TclHostResolver::SetLookupFunction([state = FState](const std::string& aHost, int) {
+      if (aHost == "broken.test") throw std::runtime_error("the lookup broke");
+      if (aHost != "held.test") RaiseLookupError(EAI_NONAME, 0);
+      std::unique_lock<std::mutex> lock(state->Lock);
+      ++state->Entered;
+      state->Changed.notify_all();
+      state->Changed.wait(lock, [&] { return state->Released; });
+      sockaddr_storage address{};
+      auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+      v4->sin_family = AF_INET;
+      v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      return std::vector<sockaddr_storage>{address};
+    });
+  }
+  // Held lookups still running answer into the resolvers' shared state, which outlives them.
+  ~THeldLookups() {
+    Release();
+    TclHostResolver::SetLookupFunction(FPrevious);
+  }
+  void WaitUntilEntered(int aCount) {
+    std::unique_lock<std::mutex> lock(FState->Lock);
+    FState->Changed.wait(lock, [&] { return FState->Entered >= aCount; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(FState->Lock);
+    FState->Released = true;
+    FState->Changed.notify_all();
+  }
+
+private:
+  struct TState {
+    std::mutex Lock;
+    std::condition_variable Changed;
+    int Entered = 0;
+    bool Released = false;
+  };
+  std::shared_ptr<TState> FState = std::make_shared<TState>();
+  TclLookupFunction FPrevious;
+};
+
+}  // namespace
+
+TEST(HostResolverTest, AnAbortDuringTheLookupEndsItAtOnceWithTheAbortError) {
+  THeldLookups lookups;
+  LocalServer server([](int c) { LocalServer::ReceiveSome(c); });
+  TestTcpClient client;
+  client.SetServer("held.test");
+  client.SetPort(server.Port());
+  int32_t code = 0;
+  auto waited = zvtest::TimeStopped([&] { code = ErrorCodeOf([&] { client.Open(); }); },
+                                    [&] {
+                                      lookups.WaitUntilEntered(1);
+                                      client.Connection()->Abort();
+                                    });
+  EXPECT_EQ(code, 10004);
+  EXPECT_LT(waited, std::chrono::seconds(1));
+  EXPECT_FALSE(client.Active());
+
+  // A resolver of its own ends the same way.
+  TclHostResolver4 resolver;
+  waited = zvtest::TimeStopped([&] { code = ErrorCodeOf([&] { resolver.Resolve("held.test"); }); },
+                               [&] {
+                                 lookups.WaitUntilEntered(2);
+                                 resolver.Abort();
+                               });
+  EXPECT_EQ(code, 10004);
+  EXPECT_LT(waited, std::chrono::seconds(1));
+
+  // The abort belonged to that attempt: the next one looks up and connects.
+  lookups.Release();
+  client.Open();
+  EXPECT_TRUE(client.Active());
+}
+
+TEST(HostResolverTest, ALookupsFailureReachesOnlyTheConnectThatWaitsForIt) {
+  THeldLookups lookups;
+  LocalServer server([](int c) { LocalServer::ReceiveSome(c); });
+  TestTcpClient held;
+  held.SetServer("held.test");
+  held.SetPort(server.Port());
+  auto heldOpen = std::async(std::launch::async, [&] { held.Open(); });
+  lookups.WaitUntilEntered(1);
+
+  TestTcpClient broken, unknown;
+  broken.SetServer("broken.test");
+  unknown.SetServer("unknown.test");
+  EXPECT_THROW(broken.Open(), std::runtime_error);
+  EXPECT_GT(ErrorCodeOf([&] { unknown.Open(); }), 11000);
+
+  lookups.Release();
+  EXPECT_NO_THROW(heldOpen.get());
+  EXPECT_TRUE(held.Active());
+  EXPECT_FALSE(broken.Active());
 }
