@@ -1,15 +1,14 @@
 #include "engine/clResourceInfo.h"
 
-TclResourceInfo::TclResourceInfo() : FDate(TclDateTime::Now()) {}
+TclResourceInfo::TclResourceInfo() { FFields.Date = TclDateTime::Now(); }
 
 void TclResourceInfo::Assign(const TclResourceInfo* aSource) {
   if (!aSource) {
-    *this = TclResourceInfo();
-    FDate = 0;
+    FFields = TFields();
     return;
   }
-  *this = *aSource;
-  FAllowsRandomAccess = aSource->AllowsRandomAccess();
+  FFields = aSource->FFields;
+  FFields.AllowsRandomAccess = aSource->AllowsRandomAccess();
 }
 
 TclResourceInfo& TclResourceInfoHolder::Ensure() {
@@ -20,6 +19,6 @@ TclResourceInfo& TclResourceInfoHolder::Ensure() {
 }
 
 void TclResourceInfoHolder::SetGiven(TclResourceInfo* aInfo) {
-  FGiven = aInfo;
+  FGiven.Set(aInfo);
   FOwn.reset();
 }

@@ -6,8 +6,10 @@
 #include <string>
 
 #include "common/clDateTime.h"
+#include "common/clLink.h"
 
-class TclResourceInfo {
+// Given to workers, which hold it through a link: one destroyed before them is not used.
+class TclResourceInfo : public TclLinkTarget {
 public:
   // Size 0, Date now, everything else empty.
   TclResourceInfo();
@@ -16,46 +18,53 @@ public:
   // included (to 0).
   void Assign(const TclResourceInfo* aSource);
 
-  int64_t Size() const { return FSize; }
-  void SetSize(int64_t aValue) { FSize = aValue; }
+  int64_t Size() const { return FFields.Size; }
+  void SetSize(int64_t aValue) { FFields.Size = aValue; }
   // The path part of the URL.
-  const std::string& Name() const { return FName; }
-  void SetName(const std::string& aValue) { FName = aValue; }
-  TDateTime Date() const { return FDate; }
-  void SetDate(TDateTime aValue) { FDate = aValue; }
-  const std::string& ContentType() const { return FContentType; }
-  void SetContentType(const std::string& aValue) { FContentType = aValue; }
-  int32_t StatusCode() const { return FStatusCode; }
-  void SetStatusCode(int32_t aValue) { FStatusCode = aValue; }
+  const std::string& Name() const { return FFields.Name; }
+  void SetName(const std::string& aValue) { FFields.Name = aValue; }
+  TDateTime Date() const { return FFields.Date; }
+  void SetDate(TDateTime aValue) { FFields.Date = aValue; }
+  const std::string& ContentType() const { return FFields.ContentType; }
+  void SetContentType(const std::string& aValue) { FFields.ContentType = aValue; }
+  int32_t StatusCode() const { return FFields.StatusCode; }
+  void SetStatusCode(int32_t aValue) { FFields.StatusCode = aValue; }
   // Only a resource of known size can be fetched from any offset.
-  bool AllowsRandomAccess() const { return FAllowsRandomAccess && FSize > 0; }
-  void SetAllowsRandomAccess(bool aValue) { FAllowsRandomAccess = aValue; }
-  const std::string& ContentDisposition() const { return FContentDisposition; }
-  void SetContentDisposition(const std::string& aValue) { FContentDisposition = aValue; }
+  bool AllowsRandomAccess() const { return FFields.AllowsRandomAccess && FFields.Size > 0; }
+  void SetAllowsRandomAccess(bool aValue) { FFields.AllowsRandomAccess = aValue; }
+  const std::string& ContentDisposition() const { return FFields.ContentDisposition; }
+  void SetContentDisposition(const std::string& aValue) { FFields.ContentDisposition = aValue; }
   // The reply body is gzip-encoded.
-  bool Compressed() const { return FCompressed; }
-  void SetCompressed(bool aValue) { FCompressed = aValue; }
-  const std::string& StatusText() const { return FStatusText; }
-  void SetStatusText(const std::string& aValue) { FStatusText = aValue; }
+  bool Compressed() const { return FFields.Compressed; }
+  void SetCompressed(bool aValue) { FFields.Compressed = aValue; }
+  const std::string& StatusText() const { return FFields.StatusText; }
+  void SetStatusText(const std::string& aValue) { FFields.StatusText = aValue; }
 
 private:
-  int64_t FSize = 0;
-  std::string FName;
-  TDateTime FDate = 0;
-  std::string FContentType;
-  int32_t FStatusCode = 0;
-  bool FAllowsRandomAccess = false;
-  std::string FContentDisposition;
-  bool FCompressed = false;
-  std::string FStatusText;
+  // Kept apart from the link, which an assignment must leave alone.
+  struct TFields {
+    int64_t Size = 0;
+    std::string Name;
+    TDateTime Date = 0;
+    std::string ContentType;
+    int32_t StatusCode = 0;
+    bool AllowsRandomAccess = false;
+    std::string ContentDisposition;
+    bool Compressed = false;
+    std::string StatusText;
+  };
+  TFields FFields;
 };
 
-// A worker's resource info: the one its item gave it (not owned), else one of its own, made on
-// first need and named after the URL's path.
+// A worker's resource info: the one its item gave it (linked, not owned), else one of its own,
+// made on first need and named after the URL's path.
 class TclResourceInfoHolder {
 public:
-  // The given info, else the own one; null while there is neither.
-  TclResourceInfo* Get() const { return FGiven ? FGiven : FOwn.get(); }
+  // The given info while it lives, else the own one; null while there is neither.
+  TclResourceInfo* Get() const {
+    TclResourceInfo* given = FGiven.Get();
+    return given ? given : FOwn.get();
+  }
   TclResourceInfo& Ensure();
   // Giving one frees the own one.
   void SetGiven(TclResourceInfo* aInfo);
@@ -64,7 +73,7 @@ public:
   void SetName(const std::string& aName) { FName = aName; }
 
 private:
-  TclResourceInfo* FGiven = nullptr;
+  TclLink<TclResourceInfo> FGiven;
   std::unique_ptr<TclResourceInfo> FOwn;
   std::string FName;
 };

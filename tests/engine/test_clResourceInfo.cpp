@@ -54,6 +54,30 @@ TEST(TclResourceInfo, AssignCopiesWhatTheSourceAnswers) {
   EXPECT_EQ(copy.StatusCode(), 0);
 }
 
+TEST(TclResourceInfoHolder, AGivenInfoDestroyedFirstIsUnlinked) {
+  TclResourceInfoHolder holder;
+  holder.SetName("/own.flv");
+  holder.Ensure().SetSize(5);  // an own one, freed by the giving
+  auto given = std::make_unique<TclResourceInfo>();
+  holder.SetGiven(given.get());
+  EXPECT_EQ(holder.Get(), given.get());
+  given.reset();
+  EXPECT_EQ(holder.Get(), nullptr);
+  TclResourceInfo& own = holder.Ensure();
+  EXPECT_EQ(own.Name(), "/own.flv");
+  EXPECT_EQ(own.Size(), 0);
+  EXPECT_EQ(holder.Get(), &own);
+
+  // A holder that goes first leaves the info it was given as it was.
+  TclResourceInfo outliving;
+  {
+    TclResourceInfoHolder shortLived;
+    shortLived.SetGiven(&outliving);
+  }
+  outliving.SetSize(7);
+  EXPECT_EQ(outliving.Size(), 7);
+}
+
 TEST(EclInternetError, ErrorTextNeverEndsInAPeriodOrLineBreak) {
   struct {
     const char* System;
@@ -92,16 +116,14 @@ struct TReplyCase {
 };
 
 // The facts a worker learns from a real reply of the fixture server.
-TclResourceInfoHolder Evaluate(HttpFixture& aServer, const std::string& aRawReply, TStrings& aHeader) {
+void Evaluate(HttpFixture& aServer, const std::string& aRawReply, TStrings& aHeader, TclResourceInfoHolder& aInfo) {
   aServer.Reply(aRawReply);
   TclInternetConnection connection;
   TEngineRequest request(connection, aServer.Port(), "/file.flv");
   request.Send();
-  TclResourceInfoHolder info;
-  info.SetName("/file.flv");
-  EXPECT_TRUE(ReadReplyStatus(request.Handle(), aHeader, info));
-  EvaluateReplyHeaders(request.Handle(), aHeader, info);
-  return info;
+  aInfo.SetName("/file.flv");
+  EXPECT_TRUE(ReadReplyStatus(request.Handle(), aHeader, aInfo));
+  EvaluateReplyHeaders(request.Handle(), aHeader, aInfo);
 }
 
 }  // namespace
@@ -118,7 +140,8 @@ TEST(ReplyInfo, HeaderFieldsDecideSizeAndRandomAccess) {
   HttpFixture server;
   for (const TReplyCase& c : cases) {
     TStrings header;
-    TclResourceInfoHolder info = Evaluate(server, HttpResponse(200, "OK", c.Headers, std::string(1000, 'v')), header);
+    TclResourceInfoHolder info;
+    Evaluate(server, HttpResponse(200, "OK", c.Headers, std::string(1000, 'v')), header, info);
     ASSERT_TRUE(info.Get()) << c.Name;
     EXPECT_EQ(info.Get()->Name(), "/file.flv");
     EXPECT_EQ(info.Get()->Size(), c.Size) << c.Name;
@@ -129,13 +152,13 @@ TEST(ReplyInfo, HeaderFieldsDecideSizeAndRandomAccess) {
   }
 
   TStrings header;
-  TclResourceInfoHolder info = Evaluate(
-      server,
-      HttpResponse(200, "OK",
-                   {lastModified, "Content-Type: text/xml; charset=utf-8", "Content-Encoding: GZIP",
-                    "Content-Disposition: attachment; filename=\"c.xml\""},
-                   Gzip("<i/>")),
-      header);
+  TclResourceInfoHolder info;
+  Evaluate(server,
+           HttpResponse(200, "OK",
+                        {lastModified, "Content-Type: text/xml; charset=utf-8", "Content-Encoding: GZIP",
+                         "Content-Disposition: attachment; filename=\"c.xml\""},
+                        Gzip("<i/>")),
+           header, info);
   TDateTime expected;
   ASSERT_TRUE(TclHttpDate::TryRead("Wed, 09 Jun 2021 10:18:14 GMT", expected));
   EXPECT_DOUBLE_EQ(info.Get()->Date(), expected);
