@@ -308,9 +308,10 @@ std::vector<sockaddr_storage> TclHostResolver::Lookup(const std::string& aHostNa
     } catch (...) {
       failure = std::current_exception();
     }
+    // Handed over whole: a failure's only owner is then the thread that rethrows it.
     std::lock_guard<std::mutex> guard(state->Lock);
     state->Addresses = std::move(found);
-    state->Failure = failure;
+    state->Failure = std::move(failure);
     state->Completed.Signal();
   }).detach();
   for (;;) {
@@ -323,10 +324,16 @@ std::vector<sockaddr_storage> TclHostResolver::Lookup(const std::string& aHostNa
     abortEvent.Reset();
     if (IsAborted()) RaiseSystemSocketError(EINTR);
   }
-  std::lock_guard<std::mutex> guard(state->Lock);
-  if (state->Failure) std::rethrow_exception(state->Failure);
-  if (state->Addresses.empty()) RaiseLookupError(EAI_NONAME, 0);
-  return state->Addresses;
+  std::exception_ptr failure;
+  std::vector<sockaddr_storage> found;
+  {
+    std::lock_guard<std::mutex> guard(state->Lock);
+    failure = std::move(state->Failure);
+    found = std::move(state->Addresses);
+  }
+  if (failure) std::rethrow_exception(failure);
+  if (found.empty()) RaiseLookupError(EAI_NONAME, 0);
+  return found;
 }
 
 std::string TclHostResolver6::Resolve(const std::string& aHostName) {
