@@ -6,20 +6,14 @@
 #include <gssapi/gssapi.h>
 #include <openssl/evp.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <regex>
-#include <thread>
 
 #include "common/clStreams.h"
 #include "http/clHttp.h"
 #include "http/clHttpAuth.h"
+#include "tests/support/LocalServer.h"
 #include "tests/support/TestSupport.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -111,25 +105,8 @@ private:
 // connection, and says who it was. It records the Authorization values and the connection of each.
 class TNegotiateServer {
 public:
-  TNegotiateServer(const std::string& aScheme, gss_OID aMechanism) : FScheme(aScheme), FMechanism(aMechanism) {
-    FListen = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(FListen, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(FListen, 4);
-    getsockname(FListen, reinterpret_cast<sockaddr*>(&address), &length);
-    FPort = ntohs(address.sin_port);
-    FThread = std::thread([this] { Serve(); });
-  }
-  ~TNegotiateServer() {
-    shutdown(FListen, SHUT_RDWR);
-    if (FConnection >= 0) shutdown(FConnection, SHUT_RDWR);
-    FThread.join();
-    close(FListen);
-  }
-  int Port() const { return FPort; }
+  TNegotiateServer(const std::string& aScheme, gss_OID aMechanism) : FScheme(aScheme), FMechanism(aMechanism) {}
+  int Port() const { return FServer.Port(); }
   // "<connection number> <Authorization value or -> per request.
   TStrings Requests() {
     std::lock_guard<std::mutex> lock(FLock);
@@ -137,45 +114,38 @@ public:
   }
 
 private:
-  void Serve() {
-    for (int number = 1;; ++number) {
-      const int connection = accept(FListen, nullptr, nullptr);
-      if (connection < 0) return;
-      FConnection = connection;
-      TAcceptor acceptor(FMechanism);
-      std::string buffer;
-      for (bool open = true; open;) {
-        size_t end;
-        while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
-          char chunk[4096];
-          const ssize_t count = recv(connection, chunk, sizeof chunk, 0);
-          if (count <= 0) break;
-          buffer.append(chunk, size_t(count));
-        }
-        if (end == std::string::npos) break;
-        const std::string head = buffer.substr(0, end);
-        buffer.erase(0, end + 4);
-        std::smatch match;
-        const bool hasValue = std::regex_search(head, match, std::regex("\r\nAuthorization: ([^\r]*)"));
-        {
-          std::lock_guard<std::mutex> lock(FLock);
-          FRequests.push_back(std::to_string(number) + " " + (hasValue ? match[1].str() : "-"));
-        }
-        std::string reply, token;
-        if (!hasValue) {
-          reply = Response("401 Unauthorized", FScheme, "");
-        } else if (!acceptor.Accept(match[1], token)) {
-          reply = Response("403 Forbidden", "", "refused");
-          open = false;
-        } else if (!acceptor.Complete()) {
-          reply = Response("401 Unauthorized", FScheme + " " + token, "");
-        } else {
-          reply = Response("200 OK", token.empty() ? "" : FScheme + " " + token, "hello " + acceptor.Client());
-        }
-        send(connection, reply.data(), reply.size(), MSG_NOSIGNAL);
+  void Serve(int aConnection) {
+    const int number = ++FConnections;
+    TAcceptor acceptor(FMechanism);
+    std::string buffer;
+    for (bool open = true; open;) {
+      size_t end;
+      while ((end = buffer.find("\r\n\r\n")) == std::string::npos) {
+        std::string more = LocalServer::ReceiveSome(aConnection);
+        if (more.empty()) break;
+        buffer += more;
       }
-      FConnection = -1;
-      close(connection);
+      if (end == std::string::npos) break;
+      const std::string head = buffer.substr(0, end);
+      buffer.erase(0, end + 4);
+      std::smatch match;
+      const bool hasValue = std::regex_search(head, match, std::regex("\r\nAuthorization: ([^\r]*)"));
+      {
+        std::lock_guard<std::mutex> lock(FLock);
+        FRequests.push_back(std::to_string(number) + " " + (hasValue ? match[1].str() : "-"));
+      }
+      std::string reply, token;
+      if (!hasValue) {
+        reply = Response("401 Unauthorized", FScheme, "");
+      } else if (!acceptor.Accept(match[1], token)) {
+        reply = Response("403 Forbidden", "", "refused");
+        open = false;
+      } else if (!acceptor.Complete()) {
+        reply = Response("401 Unauthorized", FScheme + " " + token, "");
+      } else {
+        reply = Response("200 OK", token.empty() ? "" : FScheme + " " + token, "hello " + acceptor.Client());
+      }
+      LocalServer::SendAll(aConnection, reply);
     }
   }
   static std::string Response(const std::string& aStatus, const std::string& aChallenge, const std::string& aBody) {
@@ -185,12 +155,10 @@ private:
 
   std::string FScheme;
   gss_OID FMechanism;
-  int FListen = -1;
-  int FPort = 0;
-  std::atomic<int> FConnection{-1};
-  std::thread FThread;
+  int FConnections = 0;  // on the server thread only
   std::mutex FLock;
   TStrings FRequests;
+  LocalServer FServer{[this](int aConnection) { Serve(aConnection); }};  // last: it serves the fields above
 };
 
 std::string HttpGet(TclHttp& aHttp, const std::string& aUrl) {

@@ -10,7 +10,7 @@
 
 #include "net/clSocks.h"
 #include "net/clTcpClientTls.h"
-#include "tests/net/LocalServer.h"
+#include "tests/support/LocalServer.h"
 #include "tests/support/TestCa.h"
 #include "tests/support/TestSupport.h"
 

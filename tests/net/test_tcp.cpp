@@ -11,7 +11,7 @@
 #include "common/clMessagePump.h"
 #include "net/clSocketErrors.h"
 #include "net/clTcpClient.h"
-#include "tests/net/LocalServer.h"
+#include "tests/support/LocalServer.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

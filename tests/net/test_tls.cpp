@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "net/clTcpClientTls.h"
-#include "tests/net/LocalServer.h"
+#include "tests/support/LocalServer.h"
 #include "tests/support/TestCa.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WebServers.h"

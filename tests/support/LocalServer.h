@@ -1,6 +1,7 @@
 #pragma once
-// A TCP server on a loopback address, run by a test: each accepted connection is handed to the
-// test's handler on the server thread. Blocking sockets keep the handlers short and plain.
+// A TCP server on a loopback address, run by a test or a fuzz harness: each accepted connection
+// is handed to the handler on the server thread. Blocking sockets keep the handlers short and
+// plain. Header only, so the fuzz harnesses use it without the test support library.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -44,6 +45,9 @@ public:
   ~LocalServer() {
     FStopping = true;
     ::shutdown(FListen, SHUT_RDWR);
+    // A handler waiting for its client (one that keeps its connection) ends too.
+    const int client = FClient;
+    if (client >= 0) ::shutdown(client, SHUT_RDWR);
     FThread.join();
     ::close(FListen);
   }
@@ -81,7 +85,9 @@ private:
       int client = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
       if (client < 0) return;
       ++FAccepted;
+      FClient = client;
       FHandler(client);
+      FClient = -1;
       ::close(client);
     }
   }
@@ -91,5 +97,6 @@ private:
   int FPort = 0;
   std::atomic<bool> FStopping{false};
   std::atomic<int> FAccepted{0};
+  std::atomic<int> FClient{-1};  // the connection being handled
   std::thread FThread;
 };
