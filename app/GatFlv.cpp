@@ -75,6 +75,9 @@ void GatFlv::Execute() {
   const std::string workName = FFileName + ".flv.$$$";
   // A work file left by a merge that was cut off would pass for this merge's.
   unlink((Ftmpath + workName).c_str());
+  // Whatever holds the merged file's name before the merge is not the merge's to remove.
+  struct stat before;
+  const bool outputExisted = lstat((Ftmpath + FFileName + ".flv").c_str(), &before) == 0;
   TclFileWatch workFile(Ftmpath, workName);
   auto binder = FForm.StartBinder(FBinderPath, BinderArguments(Ftmpath, FFileName, FCount));
   // The binder's end (or a kill at close) wakes the wait at once; the work file's news too.
@@ -84,11 +87,24 @@ void GatFlv::Execute() {
     workFile.Update();
   }
   workFile.Update();
-  if (FForm.Closing || !binder || !MergeCompleted(*binder, workFile)) return;
+  if (FForm.Closing && binder) {
+    DiscardCutMerge(*binder, workFile, outputExisted);
+    return;
+  }
+  if (!binder || !MergeCompleted(*binder, workFile)) return;
   for (int i = 1; i <= FCount; ++i) {
     std::string segment = SegmentPath(Ftmpath, FFileName, FCount, i);
     if (FileExists(segment)) unlink(segment.c_str());
   }
+}
+
+void GatFlv::DiscardCutMerge(TclChildProcess& aBinder, TclFileWatch& aWorkFile, bool aOutputExisted) {
+  // A join cut off by the close would pass for the video; the segments stay for the next merge.
+  aBinder.Terminate();
+  aWorkFile.Update();
+  if (MergeCompleted(aBinder, aWorkFile)) return;
+  unlink((Ftmpath + FFileName + ".flv.$$$").c_str());
+  if (!aOutputExisted) unlink((Ftmpath + FFileName + ".flv").c_str());
 }
 
 bool GatFlv::MergeCompleted(TclChildProcess& aBinder, const TclFileWatch& aWorkFile) const {

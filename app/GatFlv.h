@@ -36,6 +36,9 @@ public:
 
 private:
   void Execute();
+  // At close: stops the binder and removes the partial merged file it made (and its work file)
+  // unless the merge completed all the same.
+  void DiscardCutMerge(TclChildProcess& aBinder, TclFileWatch& aWorkFile, bool aOutputExisted);
   // Whether the binder we started made the whole merged file.
   bool MergeCompleted(TclChildProcess& aBinder, const TclFileWatch& aWorkFile) const;
   // On the UI thread: the end handler, then the object goes.

@@ -227,6 +227,26 @@ TEST_F(MergeQueue, ClosingWhileMergingStopsTheBinderAndKeepsTheSegments) {
   EXPECT_EQ(Form.lv3.SubItem(0, 2), kMerging);
   EXPECT_FALSE(Form.tmr2.Enabled());
   ExpectSegmentsKept("closing");
+  EXPECT_EQ(std::filesystem::status(Folder() + "closing.flv").type(), std::filesystem::file_type::fifo)
+      << "a file that held the name before the merge stays";
+}
+
+TEST_F(MergeQueue, ClosingWhileMergingRemovesThePartialMergedFile) {
+  // A stand-in binder that has written part of the join and its work file, then waits to be stopped.
+  const std::string binder = AppDir.File("FlvBind.exe");
+  unlink(binder.c_str());
+  WriteFile(binder, "#!/bin/sh\nout=$1; head -c 100 \"$2\" > \"$out\"; : > \"$out.\\$\\$\\$\"\n"
+                    "while :; do sleep 0.1; done\n");
+  chmod(binder.c_str(), 0755);
+  AddPart("cut");
+  KeepCopies("cut");
+  ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(Folder() + "cut.flv.$$$"); }));
+  bool canClose = true;
+  Form.FormCloseQuery(&Form, canClose);
+  EXPECT_TRUE(canClose);
+  EXPECT_FALSE(std::filesystem::exists(Folder() + "cut.flv"));
+  EXPECT_FALSE(std::filesystem::exists(Folder() + "cut.flv.$$$"));
+  ExpectSegmentsKept("cut");
 }
 
 TEST_F(MergeQueue, WindowDestroyedDuringAMergeEndsItWithoutDeletingAnything) {
