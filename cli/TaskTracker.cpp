@@ -202,16 +202,24 @@ bool TTaskTracker::MergeQueued(const TPart& aPart) const {
   return false;
 }
 
+bool TTaskTracker::AllSegmentsSaved(const TPart& aPart) const {
+  for (int32_t id : aPart.Segments)
+    if (FSegments.at(id).State != TState::tsSaved) return false;
+  return true;
+}
+
 void TTaskTracker::WatchMerges() {
   for (TPart& part : FParts) {
-    if (!part.MergeWanted) continue;
-    bool queued = MergeQueued(part);
+    if (!part.MergeWanted || part.MergeReported) continue;
+    const bool queued = MergeQueued(part);
     if (queued && !part.Merging) FView.Event("等待合并：" + part.Base);
-    if (!queued && part.Merging) {
-      const std::string merged = part.Folder + part.Base + ".flv";
-      FView.Event(FileExists(merged) ? "已合并：" + part.Base + ".flv" : "合并失败：" + part.Base + "（分段文件保留）");
-    }
     part.Merging = queued;
+    // The window queues a part as its last segment is saved, and a short merge can come and go
+    // between two looks: a part with every segment saved and no row any more has been merged.
+    if (queued || !AllSegmentsSaved(part)) continue;
+    const std::string merged = part.Folder + part.Base + ".flv";
+    FView.Event(FileExists(merged) ? "已合并：" + part.Base + ".flv" : "合并失败：" + part.Base + "（分段文件保留）");
+    part.MergeReported = true;
   }
 }
 

@@ -60,6 +60,7 @@ private:
     std::string Base, Folder;  // where the segments of a part to be merged are joined
     bool MergeWanted = false;
     bool Merging = false;
+    bool MergeReported = false;
     bool Saved = false;
     std::string Reason;
   };
@@ -71,6 +72,7 @@ private:
   };
 
   std::string PartLabel(int aRow) const;
+  bool AllSegmentsSaved(const TPart& aPart) const;
   void WatchEvents();
   void VideoStatusChanged(TclInternetItem* aItem, TclProcessStatus aStatus);
   void VideoProceeded(TclInternetItem* aItem);
