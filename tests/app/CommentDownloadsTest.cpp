@@ -332,7 +332,7 @@ TEST_F(CommentDownloads, CloseRequestStopsAndClearsTheCommentDownloads) {
   EXPECT_EQ(Form.clMdloader3.DownLoadList().Count(), 0);
   EXPECT_EQ(Form.lv4.Count(), 0);
   EXPECT_EQ(Form.lv5.Count(), 0);
-  EXPECT_TRUE(FolderFiles().empty());
+  EXPECT_EQ(FolderFiles(), std::vector<std::string>{});
 }
 
 }  // namespace

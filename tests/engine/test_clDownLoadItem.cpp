@@ -187,6 +187,25 @@ TEST(TclDownLoadItem, StoppedRunEndsTerminatedAndItsResumeFetchesEveryByteOnce) 
   EXPECT_EQ(loader.Events.DataBytes(0), int64_t(data.size())) << "bytes of the first run were fetched again";
 }
 
+TEST(TclDownLoadItem, StopWhileTheInformationPhaseEndsStartsNoDataPhase) {
+  TServedFile served(200000);
+  auto& [dir, data, server] = served;
+  server.Route("/f", {fx::Serve(dir.File("source"))}, -1);
+  TDownLoader loader;
+  TclDownLoadItem* item = loader.Add(server.Url("/f"), dir.File("f.vtq"), 4);
+  // The stop comes as the information arrives, before the item looks at what to do next.
+  auto recorded = loader.Control.OnGetResourceInfo;
+  loader.Control.OnGetResourceInfo = [&](TclMultiInternetControl* aSender, TclInternetItem* aItem,
+                                         TclResourceInfo* aInfo) {
+    if (recorded) recorded(aSender, aItem, aInfo);
+    aItem->Stop();
+  };
+  loader.Run(item);
+  EXPECT_EQ(item->ResourceState().LastStatus(), psTerminated);
+  EXPECT_EQ(loader.Events.DataBytes(0), 0);
+  EXPECT_EQ(server.Requests().size(), 1u) << "no data request after the stop";
+}
+
 TEST(TclDownLoadItem, FaultyRepliesNeverPutWrongBytesIntoTheFile) {
   struct TCase {
     const char* Name;
