@@ -125,6 +125,12 @@ bool TclDownLoadItem::MayGoOn() {
 }
 
 void TclDownLoadItem::RunCompleted() {
+  if (FDownloadMode && StopRequested()) {
+    // Stopped as the information phase ended: the run ends stopped, before its data phase.
+    FDownloadMode = false;
+    ResourceState().UpdateStatus(nullptr, psTerminated);
+    SetLastStatus(ResourceState().LastStatus());
+  }
   TclFirstError error;
   bool goOn = false;
   error.Run([&] { goOn = FDownloadMode && MayGoOn(); });

@@ -56,6 +56,9 @@ void TclInternetItem::Start(bool aIsAsynch) {
 }
 
 void TclInternetItem::Stop() {
+  // A threader that has already done its work ends as a success; the flag keeps its end from
+  // starting the next phase.
+  if (IsBusy()) FStopRequested = true;
   FControl->RemoveFromQueue(this);
   for (const auto& holder : FThreaders) holder->Threader->Stop();
 }
@@ -183,6 +186,7 @@ std::string TclInternetItem::RequestURL() const {
 }
 
 void TclInternetItem::BeginRun(bool aInformationOnly) {
+  FStopRequested = false;
   RaiseConnectionLimit();
   FLastStatus = psUnknown;
   FResourceInfo.reset();
@@ -295,7 +299,7 @@ void TclInternetItem::ThreaderEnded(TclThreaderHolder* aHolder) {
   TclCustomThreader& threader = *aHolder->Threader;
   FLastResponseHeader = threader.ResponseHeader();
   FParsedURL.Assign(threader.URLParser());
-  if (threader.Status() != psFailed && FResourceState.LastStatus() != psTerminated)
+  if (threader.Status() != psFailed && FResourceState.LastStatus() != psTerminated && !FStopRequested)
     RestartFailedRange(aHolder->Range);
   FThreaders.erase(std::find_if(FThreaders.begin(), FThreaders.end(),
                                 [aHolder](const auto& aEntry) { return aEntry.get() == aHolder; }));

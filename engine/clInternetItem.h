@@ -172,6 +172,8 @@ protected:
   // A new LocalFile without dropping the ranges (the file the run goes on with).
   void AssignLocalFile(const std::string& aValue) { FLocalFile = aValue; }
   bool Committing() const { return FCommitting; }
+  // Stop was called during this run: a phase that ends meanwhile starts no further work.
+  bool StopRequested() const { return FStopRequested; }
   const TclUrlParser& ParsedURL() const { return FParsedURL; }
 
 private:
@@ -223,6 +225,7 @@ private:
   TStrings FHttpResponseHeader;
   int32_t FPort = 0;
   bool FCommitting = false;
+  bool FStopRequested = false;
   std::string FLocalFile;
   // Of the threader that ended last: its reply header and parsed URL.
   TStrings FLastResponseHeader;
