@@ -5,15 +5,23 @@
 # out-of-memory inputs, kept in build-fuzz/findings/NAME); exits 1 on any finding.
 # --merge then adds the scratch inputs that bring new coverage to fuzz/corpus/NAME (libFuzzer's
 # -merge=1: only the few inputs needed), for committing as seeds.
-# Usage: fuzz.sh [SECONDS] [--merge] [HARNESS...]   (HARNESS: e.g. clInflate; default every one)
+# --runs N ends each harness after N executions, or after SECONDS if that comes first.
+# Usage: fuzz.sh [SECONDS] [--runs N] [--merge] [HARNESS...]   (HARNESS: e.g. clInflate; default every one)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=600
 merge=0
+runs=-1
 only=()
-for arg in "$@"; do
+while [ $# -gt 0 ]; do
+  arg=$1
+  shift
   case $arg in
     --merge) merge=1 ;;
+    --runs)
+      runs=${1:-}
+      shift
+      case $runs in ''|*[!0-9]*) echo "--runs needs a number"; exit 2 ;; esac ;;
     ''|*[!0-9]*) only+=("$arg") ;;
     *) seconds=$arg ;;
   esac
@@ -31,7 +39,7 @@ run_harness() {
   mkdir -p "$scratch" "$findings" build-fuzz/logs
   local inputs=("$scratch")
   [ -d "fuzz/corpus/$name" ] && inputs+=("fuzz/corpus/$name")
-  "$binary" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+  "$binary" -max_total_time="$seconds" -runs="$runs" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
     -artifact_prefix="$findings/" "${inputs[@]}" >"$log" 2>&1
   local status=$?
   local runs rate corpus found
