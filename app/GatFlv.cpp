@@ -47,6 +47,8 @@ GatFlv::GatFlv(TForm1& aForm, std::string sFtmpath, std::string sFileName, int _
     : Ftmpath(std::move(sFtmpath)),
       FFileName(std::move(sFileName)),
       FCount(_FCount),
+      FMergedPath(Ftmpath + FFileName + ".flv"),
+      FWorkPath(FMergedPath + ".$$$"),
       FForm(aForm),
       FBinderPath(aForm.BinderPath()),
       FOnTerminate(std::move(aOnTerminate)) {
@@ -72,13 +74,12 @@ std::vector<std::string> GatFlv::BinderArguments(const std::string& aFolder, con
 }
 
 void GatFlv::Execute() {
-  const std::string workName = FFileName + ".flv.$$$";
   // A work file left by a merge that was cut off would pass for this merge's.
-  unlink((Ftmpath + workName).c_str());
+  unlink(FWorkPath.c_str());
   // Whatever holds the merged file's name before the merge is not the merge's to remove.
   struct stat before;
-  const bool outputExisted = lstat((Ftmpath + FFileName + ".flv").c_str(), &before) == 0;
-  TclFileWatch workFile(Ftmpath, workName);
+  const bool outputExisted = lstat(FMergedPath.c_str(), &before) == 0;
+  TclFileWatch workFile(Ftmpath, FWorkPath.substr(Ftmpath.size()));
   auto binder = FForm.StartBinder(FBinderPath, BinderArguments(Ftmpath, FFileName, FCount));
   // The binder's end (or a kill at close) wakes the wait at once; the work file's news too.
   while (binder && !FForm.Closing && FForm.IsBinderRunning()) {
@@ -93,7 +94,7 @@ void GatFlv::Execute() {
   }
   if (!binder || !MergeCompleted(*binder, workFile)) return;
   for (int i = 1; i <= FCount; ++i) {
-    std::string segment = SegmentPath(Ftmpath, FFileName, FCount, i);
+    std::string segment = Segment(i);
     if (FileExists(segment)) unlink(segment.c_str());
   }
 }
@@ -103,8 +104,8 @@ void GatFlv::DiscardCutMerge(TclChildProcess& aBinder, TclFileWatch& aWorkFile, 
   aBinder.Terminate();
   aWorkFile.Update();
   if (MergeCompleted(aBinder, aWorkFile)) return;
-  unlink((Ftmpath + FFileName + ".flv.$$$").c_str());
-  if (!aOutputExisted) unlink((Ftmpath + FFileName + ".flv").c_str());
+  unlink(FWorkPath.c_str());
+  if (!aOutputExisted) unlink(FMergedPath.c_str());
 }
 
 bool GatFlv::MergeCompleted(TclChildProcess& aBinder, const TclFileWatch& aWorkFile) const {
@@ -113,12 +114,14 @@ bool GatFlv::MergeCompleted(TclChildProcess& aBinder, const TclFileWatch& aWorkF
   if (aBinder.ExitStatus() != 0 || !aWorkFile.Appeared() || !aWorkFile.Vanished()) return false;
   int64_t expected = 0;
   for (int i = 1; i <= FCount; ++i) {
-    int64_t bytes = AudioVideoBytes(SegmentPath(Ftmpath, FFileName, FCount, i));
+    int64_t bytes = AudioVideoBytes(Segment(i));
     if (bytes < 0) return false;
     expected += bytes;
   }
-  return FileLength(Ftmpath + FFileName + ".flv") >= expected;
+  return FileLength(FMergedPath) >= expected;
 }
+
+std::string GatFlv::Segment(int aIndex) const { return SegmentPath(Ftmpath, FFileName, FCount, aIndex); }
 
 void GatFlv::Terminated() {
   std::exception_ptr error = FError;

@@ -30,6 +30,9 @@ public:
   const std::string Ftmpath;
   const std::string FFileName;
   const int FCount;
+  // "<base>.flv" in the folder, and the work file the binder rewrites it through.
+  const std::string FMergedPath;
+  const std::string FWorkPath;
 
   // The binder's arguments: the merged file, then the segments in the order they are joined.
   static std::vector<std::string> BinderArguments(const std::string& aFolder, const std::string& aBase, int aCount);
@@ -41,6 +44,8 @@ private:
   void DiscardCutMerge(TclChildProcess& aBinder, TclFileWatch& aWorkFile, bool aOutputExisted);
   // Whether the binder we started made the whole merged file.
   bool MergeCompleted(TclChildProcess& aBinder, const TclFileWatch& aWorkFile) const;
+  // The path of segment aIndex (from 1).
+  std::string Segment(int aIndex) const;
   // On the UI thread: the end handler, then the object goes.
   void Terminated();
 
