@@ -24,22 +24,8 @@ using TClock = std::chrono::steady_clock;
 const std::pair<std::string, std::string> kQuestion{"感谢使用",
                                                     "正在下载视频，真的要关闭吗？\r\n本工具不保存任何下载记录！！！"};
 
-// The working files left in a folder, at any depth.
-std::vector<std::string> WorkingFiles(const std::string& aFolder) {
-  std::vector<std::string> found;
-  for (const auto& entry : fs::recursive_directory_iterator(aFolder))
-    if (entry.path().extension() == kWorkingExtension) found.push_back(entry.path().string());
-  return found;
-}
-
-// Runs the window's close request; how long it took goes to aTook.
-bool RunClose(TForm1& aForm, TClock::duration* aTook = nullptr) {
-  bool canClose = true;
-  auto started = TClock::now();
-  aForm.FormCloseQuery(&aForm, canClose);
-  if (aTook) *aTook = TClock::now() - started;
-  return canClose;
-}
+using zvtest::RunClose;
+using zvtest::WorkingFiles;
 
 class CloseRequest : public zvtest::VideoDownloads {
 protected:
@@ -219,8 +205,7 @@ TEST(CloseRequestSoak, ClosingAtAnyMomentLosesNoFinishedSegmentAndLeavesNoWorkin
   zvtest::TempDir appFolder;
   THeadlessPlatform platform;
   platform.FolderOfExecutable = appFolder.Path();
-  platform.Resources = {{"flvexe", zvtest::ReadFile(zvtest::BinDir() + "/FlvBind.exe")},
-                        {"flvdll", zvtest::ReadFile(zvtest::BinDir() + "/FLVLib.dll")}};
+  platform.Resources = zvtest::BuiltBinderResources();
   const char* kPhases[] = {"information", "data", "merge"};
   std::map<std::string, int> closedIn;
   TClock::duration longest{}, total{};

@@ -57,7 +57,9 @@ TEST(InflateComment, ZlibFormWithOrWithoutItsTrailer) {
   for (const auto& c : cases) {
     std::string output = "old";
     EXPECT_EQ(InflateComment(c.Input, output), c.Inflates) << c.Name;
-    if (c.Inflates) EXPECT_TRUE(zvtest::SameBytes(output, c.Output)) << c.Name;
+    if (c.Inflates) {
+      EXPECT_TRUE(zvtest::SameBytes(output, c.Output)) << c.Name;
+    }
   }
   // Cut in the middle: the end of the input ends it, with what came so far.
   std::string output;
@@ -97,7 +99,9 @@ TEST(DecodeCommentReply, EveryFormTheListComesInAndWhatIsNoList) {
   for (const auto& c : cases) {
     std::string xml;
     EXPECT_EQ(DecodeCommentReply(c.Reply, xml), c.Decodes) << c.Name;
-    if (c.Decodes) EXPECT_TRUE(zvtest::SameBytes(xml, c.Xml)) << c.Name;
+    if (c.Decodes) {
+      EXPECT_TRUE(zvtest::SameBytes(xml, c.Xml)) << c.Name;
+    }
   }
 }
 

@@ -32,8 +32,7 @@ protected:
   DemoSite() {
     if (!Site) return;
     Platform.FolderOfExecutable = AppFolder.Path();
-    Platform.Resources = {{"flvexe", zvtest::ReadFile(zvtest::BinDir() + "/FlvBind.exe")},
-                          {"flvdll", zvtest::ReadFile(zvtest::BinDir() + "/FLVLib.dll")}};
+    Platform.Resources = zvtest::BuiltBinderResources();
     Form = std::make_unique<TForm1>(Platform, Settings());
     Form->FormCreate();
     Form->SetSaveFolder(Folder.Path() + "/");

@@ -64,7 +64,7 @@ protected:
 
   MergeQueue() {
     Platform.FolderOfExecutable = AppDir.Path();
-    Platform.Resources = {{"flvexe", ReadFile(BinDir() + "/FlvBind.exe")}, {"flvdll", ReadFile(BinDir() + "/FLVLib.dll")}};
+    Platform.Resources = zvtest::BuiltBinderResources();
   }
   void SetUp() override {
     if (Count < 2) GTEST_SKIP() << "no ffmpeg to make segments with";

@@ -23,8 +23,7 @@ protected:
   VideoDownloads() {
     // The real binder, so merging stays on and works; parts are merged only where a test says so.
     Platform.FolderOfExecutable = AppFolder.Path();
-    Platform.Resources = {{"flvexe", ReadFile(BinDir() + "/FlvBind.exe")},
-                          {"flvdll", ReadFile(BinDir() + "/FLVLib.dll")}};
+    Platform.Resources = zvtest::BuiltBinderResources();
     Form.lv3.OnInsert = nullptr;
     Form.FormCreate();
     Form.SetSaveFolder(Folder.Path() + "/");

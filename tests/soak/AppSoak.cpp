@@ -55,8 +55,7 @@ public:
     TSiteSettings settings = FSite.Settings();
     settings.InterfaceHost = settings.ApiHost = proxy.Url();
     FPlatform.FolderOfExecutable = FAppDir.Path();
-    FPlatform.Resources = {{"flvexe", zvtest::ReadFile(zvtest::BinDir() + "/FlvBind.exe")},
-                           {"flvdll", zvtest::ReadFile(zvtest::BinDir() + "/FLVLib.dll")}};
+    FPlatform.Resources = zvtest::BuiltBinderResources();
     const TClock::time_point start = TClock::now();
     {
       TForm1 form(FPlatform, settings);
@@ -207,10 +206,10 @@ private:
     // The parts queued or merging now must keep their segments through the close.
     for (int i = 0; i < FForm->lv3.Count(); ++i) FQueued.insert(FForm->lv3.ItemCaption(i));
     FPlatform.YesNoAnswer = true;
-    bool canClose = true;
-    const TClock::time_point start = TClock::now();
-    FForm->FormCloseQuery(nullptr, canClose);
-    std::printf("app: the close took %.3f s with %zu parts queued for merging\n", SecondsSince(start), FQueued.size());
+    TClock::duration took{};
+    const bool canClose = zvtest::RunClose(*FForm, &took);
+    std::printf("app: the close took %.3f s with %zu parts queued for merging\n",
+                std::chrono::duration<double>(took).count(), FQueued.size());
     if (!canClose) FFindings.Add("app: the close was refused");
     if (FForm->clMdloader1.IsBusy()) FFindings.Add("app: video downloads still busy after the close");
     if (FForm->clMdloader3.IsBusy() || FForm->lv4.Count() > 0 || FForm->lv5.Count() > 0)
@@ -223,9 +222,10 @@ private:
   }
 
   void Check() {
+    for (const std::string& file : zvtest::WorkingFiles(FSave.Path()))
+      FFindings.Add("app: working file left after the close: " + file);
     for (const auto& entry : fs::directory_iterator(FSave.Path())) {
       const std::string name = entry.path().filename().string();
-      if (entry.path().extension() == ".vtq") FFindings.Add("app: working file left after the close: " + name);
       if (entry.path().extension() == ".xml") {
         ++FComments;
         if (zvtest::ReadFile(entry.path().string()).find("<chatid>") == std::string::npos)

@@ -115,8 +115,7 @@ void AppOnFullDisk(const std::string& aFolder, int64_t aLimit, TFindings& aFindi
   THeadlessPlatform platform;
   // The binder was laid out by the parent: the start-up could not write it here.
   platform.FolderOfExecutable = aFolder + "/app";
-  platform.Resources = {{"flvexe", zvtest::ReadFile(zvtest::BinDir() + "/FlvBind.exe")},
-                        {"flvdll", zvtest::ReadFile(zvtest::BinDir() + "/FLVLib.dll")}};
+  platform.Resources = zvtest::BuiltBinderResources();
   TForm1 form(platform, site.Settings());
   form.FormCreate();
   const std::string save = aFolder + "/save/";

@@ -43,6 +43,10 @@ std::string ReadFile(const std::string& aPath) {
   return s.str();
 }
 
+std::map<std::string, std::string> BuiltBinderResources() {
+  return {{"flvexe", ReadFile(BinDir() + "/FlvBind.exe")}, {"flvdll", ReadFile(BinDir() + "/FLVLib.dll")}};
+}
+
 void WriteFile(const std::string& aPath, const std::string& aData) {
   std::ofstream out(aPath, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + aPath);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,8 @@ private:
 };
 
 std::string ReadFile(const std::string& aPath);
+// The program's data resources ("flvexe", "flvdll") as this build made them: the real binder.
+std::map<std::string, std::string> BuiltBinderResources();
 // Compares byte strings without printing megabytes: names the sizes and the first difference.
 ::testing::AssertionResult SameBytes(const std::string& aActual, const std::string& aExpected);
 void WriteFile(const std::string& aPath, const std::string& aData);
