@@ -3,8 +3,8 @@
 # build-fuzz/corpus/NAME, seeded from the tracked fuzz/corpus/NAME, which is only read. Prints
 # per harness its executions, exec/s, corpus size and findings (crash, leak, timeout and
 # out-of-memory inputs, kept in build-fuzz/findings/NAME); exits 1 on any finding.
-# --merge then adds the scratch inputs that bring new coverage to fuzz/corpus/NAME (libFuzzer's
-# -merge=1: only the few inputs needed), for committing as seeds.
+# --merge then replaces fuzz/corpus/NAME with the fewest of its seeds and the scratch inputs that
+# still cover all that both cover (libFuzzer's -merge=1), for committing as seeds.
 # --runs N ends each harness after N executions, or after SECONDS if that comes first.
 # Usage: fuzz.sh [SECONDS] [--runs N] [--merge] [HARNESS...]   (HARNESS: e.g. clInflate; default every one)
 set -uo pipefail
@@ -54,13 +54,17 @@ run_harness() {
     return 1
   fi
   if [ $merge = 1 ]; then
-    mkdir -p "fuzz/corpus/$name"
-    local before after
-    before=$(find "fuzz/corpus/$name" -type f | wc -l)
+    local seeds=fuzz/corpus/$name fewest=build-fuzz/merged/$name before after
+    mkdir -p "$seeds"
+    rm -rf "$fewest"
+    mkdir -p "$fewest"
+    before=$(find "$seeds" -type f | wc -l)
     "$binary" -merge=1 -rss_limit_mb=2048 -timeout=10 -artifact_prefix="$findings/" \
-      "fuzz/corpus/$name" "$scratch" >"build-fuzz/logs/$name.merge.log" 2>&1 || return 1
-    after=$(find "fuzz/corpus/$name" -type f | wc -l)
-    echo "    merged $((after - before)) new seeds into fuzz/corpus/$name"
+      "$fewest" "$seeds" "$scratch" >"build-fuzz/logs/$name.merge.log" 2>&1 || return 1
+    rm -rf "$seeds"
+    mv "$fewest" "$seeds"
+    after=$(find "$seeds" -type f | wc -l)
+    echo "    $seeds: $before seeds before, $after now"
   fi
 }
 
