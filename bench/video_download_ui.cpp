@@ -50,9 +50,12 @@ public:
           }
         }) {}
   ~TProbe() { Stop(); }
+  // Called on the UI thread. Posts still queued run here: they refer to this probe, and their
+  // waits count too.
   std::vector<double> Stop() {
     FStop = true;
     if (FThread.joinable()) FThread.join();
+    QCoreApplication::sendPostedEvents(qApp, QEvent::MetaCall);
     std::lock_guard<std::mutex> lock(FLock);
     std::sort(FLatencies.begin(), FLatencies.end());
     return FLatencies;
