@@ -44,10 +44,16 @@ TEST(ChildProcess, RunsHiddenWithNothingButItsOwnStandardStreams) {
   auto child = TclChildProcess::Start("/bin/sleep", {"60"});
   close(leaked);
   ASSERT_TRUE(child);
-  // Once the child runs sleep, its descriptors are those it keeps.
+  // Once sleep sleeps, its descriptors are those it keeps: before, the loader and its locale
+  // set-up open files of their own for a moment.
   const std::string proc = "/proc/" + std::to_string(child->Pid());
-  for (int tries = 0; tries < 1000 && std::filesystem::read_symlink(proc + "/exe") != "/usr/bin/sleep"; ++tries)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const auto sleeping = [&] {
+    const std::string stat = ReadFile(proc + "/stat");
+    const size_t end = stat.rfind(") ");
+    return std::filesystem::read_symlink(proc + "/exe") == "/usr/bin/sleep" && end != std::string::npos &&
+           stat.compare(end + 2, 1, "S") == 0;
+  };
+  for (int tries = 0; tries < 1000 && !sleeping(); ++tries) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   std::map<std::string, std::string> seen;
   for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd"))
     seen[entry.path().filename()] = std::filesystem::read_symlink(entry.path());
