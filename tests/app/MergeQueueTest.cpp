@@ -25,14 +25,6 @@ using TClock = std::chrono::steady_clock;
 const std::string kWaiting = "等待";
 const std::string kMerging = "正在合并";
 
-// The one-letter state of a process ('Z': ended, not reaped); 0 when there is none.
-char ProcessState(pid_t aPid) {
-  std::ifstream stat("/proc/" + std::to_string(aPid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) return 0;
-  return line[line.rfind(')') + 2];
-}
-
 // This process's children that run the binder, ended ones not yet reaped included.
 std::vector<pid_t> BinderChildren() {
   std::vector<pid_t> found;

@@ -48,10 +48,7 @@ TEST(ChildProcess, RunsHiddenWithNothingButItsOwnStandardStreams) {
   // set-up open files of their own for a moment.
   const std::string proc = "/proc/" + std::to_string(child->Pid());
   const auto sleeping = [&] {
-    const std::string stat = ReadFile(proc + "/stat");
-    const size_t end = stat.rfind(") ");
-    return std::filesystem::read_symlink(proc + "/exe") == "/usr/bin/sleep" && end != std::string::npos &&
-           stat.compare(end + 2, 1, "S") == 0;
+    return std::filesystem::read_symlink(proc + "/exe") == "/usr/bin/sleep" && ProcessState(child->Pid()) == 'S';
   };
   for (int tries = 0; tries < 1000 && !sleeping(); ++tries) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   std::map<std::string, std::string> seen;

@@ -43,6 +43,14 @@ std::string ReadFile(const std::string& aPath) {
   return s.str();
 }
 
+char ProcessState(int aPid) {
+  std::ifstream stat("/proc/" + std::to_string(aPid) + "/stat");
+  std::string line;
+  // The name in parentheses may itself hold ") ", so the state follows the last one.
+  const size_t close = std::getline(stat, line) ? line.rfind(") ") : std::string::npos;
+  return close == std::string::npos ? 0 : line[close + 2];
+}
+
 std::map<std::string, std::string> BuiltBinderResources() {
   return {{"flvexe", ReadFile(BinDir() + "/FlvBind.exe")}, {"flvdll", ReadFile(BinDir() + "/FLVLib.dll")}};
 }

@@ -35,6 +35,8 @@ std::map<std::string, std::string> BuiltBinderResources();
 // Compares byte strings without printing megabytes: names the sizes and the first difference.
 ::testing::AssertionResult SameBytes(const std::string& aActual, const std::string& aExpected);
 void WriteFile(const std::string& aPath, const std::string& aData);
+// The one-letter state of a process ('S': sleeping, 'Z': ended, not reaped); 0 when there is none.
+char ProcessState(int aPid);
 
 // A child process with its standard output on a pipe; killed (SIGTERM, then SIGKILL) and reaped
 // on destruction. Fixture servers print a first line (e.g. their port) once they listen.
